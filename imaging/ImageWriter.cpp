@@ -1,0 +1,134 @@
+#include "imaging/ImageWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+CImageWriter::CImageWriter(int width, int height, std::uint32_t backgroundColor,
+                           const char *fontPath, int dpiX, int dpiY)
+    : Width(width), Height(height), BackgroundColor(backgroundColor),
+      Font(this, fontPath, dpiX, dpiY) {}
+
+// The rows go first, then the text engine (a member, destroyed after this
+// body). Only rows that were allocated are in RowStorage, so a Create that
+// failed part way or never ran frees exactly what exists.
+CImageWriter::~CImageWriter() {
+  Rows.clear();
+  RowStorage.clear();
+}
+
+namespace {
+
+// Whether a raster of this size is one the encoder can write and one
+// request may hold in memory.
+bool IsRasterSizeAllowed(long long width, long long height) {
+  if (width < 1 || height < 1)
+    return false;
+  if (width > CImageWriter::MaxSidePixels ||
+      height > CImageWriter::MaxSidePixels)
+    return false;
+  // Both factors are at most a million, so the product fits in 64 bits.
+  return 3 * width * height <= CImageWriter::MaxRasterBytes;
+}
+
+} // namespace
+
+bool CImageWriter::Create() {
+  Rows.clear();
+  RowStorage.clear();
+  if (!IsRasterSizeAllowed(Width, Height))
+    return false;
+  const std::size_t rowBytes = 3 * static_cast<std::size_t>(Width);
+  try {
+    RowStorage.reserve(static_cast<std::size_t>(Height));
+    Rows.reserve(static_cast<std::size_t>(Height));
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  for (int y = 0; y < Height; ++y) {
+    std::unique_ptr<std::uint8_t[]> row(new (std::nothrow)
+                                            std::uint8_t[rowBytes]);
+    if (!row) {
+      Rows.clear();
+      RowStorage.clear();
+      return false;
+    }
+    std::memset(row.get(), 0xFF, rowBytes);
+    Rows.push_back(row.get());
+    RowStorage.push_back(std::move(row));
+  }
+  return Font.Init() == 0;
+}
+
+void CImageWriter::SetPixel(int x, int y, std::uint32_t colour) {
+  std::uint8_t *pixel = Rows[y] + 3 * static_cast<std::size_t>(x);
+  pixel[0] = static_cast<std::uint8_t>(colour & 0xFF);
+  pixel[1] = static_cast<std::uint8_t>((colour >> 8) & 0xFF);
+  pixel[2] = static_cast<std::uint8_t>((colour >> 16) & 0xFF);
+}
+
+std::uint8_t CImageWriter::GetRed(int x, int y) const {
+  return Rows[y][3 * static_cast<std::size_t>(x)];
+}
+
+std::uint8_t CImageWriter::GetGreen(int x, int y) const {
+  return Rows[y][3 * static_cast<std::size_t>(x) + 1];
+}
+
+std::uint8_t CImageWriter::GetBlue(int x, int y) const {
+  return Rows[y][3 * static_cast<std::size_t>(x) + 2];
+}
+
+void CImageWriter::FillRect(int x, int y, int width, int height,
+                            std::uint32_t colour) {
+  if (width <= 0 || height <= 0 || Rows.empty())
+    return;
+  // Clip to the canvas in 64 bits so that x + width cannot overflow.
+  const long long canvasWidth = Width;
+  const long long canvasHeight = static_cast<long long>(Rows.size());
+  const long long left = std::max<long long>(x, 0);
+  const long long top = std::max<long long>(y, 0);
+  const long long right =
+      std::min<long long>(static_cast<long long>(x) + width, canvasWidth);
+  const long long bottom =
+      std::min<long long>(static_cast<long long>(y) + height, canvasHeight);
+  if (left >= right || top >= bottom)
+    return;
+
+  const auto red = static_cast<std::uint8_t>(colour & 0xFF);
+  const auto green = static_cast<std::uint8_t>((colour >> 8) & 0xFF);
+  const auto blue = static_cast<std::uint8_t>((colour >> 16) & 0xFF);
+  const std::size_t first = 3 * static_cast<std::size_t>(left);
+  const std::size_t count = 3 * static_cast<std::size_t>(right - left);
+  if (red == green && green == blue) {
+    // Black bars, white background and greys: one block fill per row.
+    for (long long row = top; row < bottom; ++row)
+      std::memset(Rows[row] + first, red, count);
+    return;
+  }
+  for (long long row = top; row < bottom; ++row) {
+    std::uint8_t *pixel = Rows[row] + first;
+    for (long long column = left; column < right; ++column) {
+      *pixel++ = red;
+      *pixel++ = green;
+      *pixel++ = blue;
+    }
+  }
+}
+
+int CImageWriter::GetTextHeight(int fontHeight) {
+  return Font.GetTextHeight(fontHeight);
+}
+
+bool CImageWriter::DrawString(const char *text, int fontHeight, int align,
+                              int x, int y, int width, double angle,
+                              std::uint32_t colour) {
+  return Font.DrawString(text, fontHeight, align, x, y, width, angle, colour);
+}
+
+bool CImageWriter::DrawStringN(const char *text, std::size_t count,
+                               int fontHeight, int align, int x, int y,
+                               int width, double angle, std::uint32_t colour) {
+  return Font.DrawStringN(text, count, fontHeight, align, x, y, width, angle,
+                          colour);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct FT_LibraryRec_;
+struct FT_FaceRec_;
+
+// The drawing surface of one request: a 24-bit RGB raster, row by row, red
+// first in every pixel (the order of a PNG truecolour row).
+class CImageWriter {
+public:
+  // Rasters beyond these are refused by Create: the encoder cannot write a
+  // side above a million pixels, and no scannable barcode needs more than
+  // this much memory.
+  static constexpr long long MaxSidePixels = 1000000;
+  static constexpr long long MaxRasterBytes = 64LL * 1024 * 1024;
+
+  // Text engine: draws strings into its owner canvas with FreeType.
+  class CFreeTypeLib {
+  public:
+    CFreeTypeLib(CImageWriter *owner, const char *fontPath, int dpiX,
+                 int dpiY);
+    CFreeTypeLib(const CFreeTypeLib &) = delete;
+    CFreeTypeLib &operator=(const CFreeTypeLib &) = delete;
+    virtual ~CFreeTypeLib();
+
+    int Init();
+    int GetTextHeight(int fontHeight);
+    bool DrawString(const char *text, int fontHeight, int align, int x, int y,
+                    int width, double angle, std::uint32_t colour);
+    bool DrawStringN(const char *text, std::size_t count, int fontHeight,
+                     int align, int x, int y, int width, double angle,
+                     std::uint32_t colour);
+    // Blends an 8-bit coverage bitmap (rows x width bytes, pitch bytes per
+    // row) into the owner with its top-left corner at (x, y).
+    void BlendGlyph(const std::uint8_t *coverage, int rows, int width,
+                    int pitch, int x, int y, std::uint32_t colour);
+
+  private:
+    CImageWriter *Owner;
+    std::string FontPath;
+    bool HasFontPath;
+    int DpiX;
+    int DpiY;
+    FT_LibraryRec_ *Library = nullptr;
+    FT_FaceRec_ *Face = nullptr;
+  };
+
+  CImageWriter(int width, int height, std::uint32_t backgroundColor,
+               const char *fontPath, int dpiX, int dpiY);
+  CImageWriter(const CImageWriter &) = delete;
+  CImageWriter &operator=(const CImageWriter &) = delete;
+  virtual ~CImageWriter();
+  // Encodes the raster onto stream; 0 on success, else an error code.
+  virtual int WriteImage(std::FILE *stream) = 0;
+
+  bool Create();
+  void SetPixel(int x, int y, std::uint32_t colour);
+  std::uint8_t GetRed(int x, int y) const;
+  std::uint8_t GetGreen(int x, int y) const;
+  std::uint8_t GetBlue(int x, int y) const;
+  void FillRect(int x, int y, int width, int height, std::uint32_t colour);
+
+  int GetTextHeight(int fontHeight);
+  bool DrawString(const char *text, int fontHeight, int align, int x, int y,
+                  int width, double angle, std::uint32_t colour);
+  bool DrawStringN(const char *text, std::size_t count, int fontHeight,
+                   int align, int x, int y, int width, double angle,
+                   std::uint32_t colour);
+
+  int Width;
+  int Height;
+  int BitDepth = 8;
+  std::uint32_t BackgroundColor;
+  // Row pointers, top row first, each 3 x Width bytes (empty until Create).
+  std::vector<std::uint8_t *> Rows;
+
+private:
+  std::vector<std::unique_ptr<std::uint8_t[]>> RowStorage;
+
+public:
+  CFreeTypeLib Font;
+};
+
+// The TrueType font compiled into the program.
+extern "C" const unsigned char EmbeddedFontData[];
+extern "C" const unsigned long long EmbeddedFontSize;
