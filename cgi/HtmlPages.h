@@ -1,0 +1,5 @@
+#pragma once
+
+const char *ErrorMessage(int code);
+void PrintErrorPage(int code);
+void PrintHelpPage();

@@ -1,0 +1,3 @@
+#include "cgi/RequestIntake.h"
+
+int main() { return HandleRequest(); }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+
+#include "engine/BarcodeSym.h"
+
+enum SizeUnit { Mils = 0, Inches = 1, Millimetres = 2, Pixels = 3 };
+
+// Creates the symbol object for props.BarType, encoded once; none for a type
+// outside 0 to 21 (or one whose class is not built in).
+std::unique_ptr<CBarcodeSym> CreateBarcodeSym(const CBarcodeProps &props);
+
+// Rounds to the nearest integer, halves away from zero, saturating at the
+// int range (NaN gives 0).
+int RoundHalfAway(double value);
+
+int ModuleToPixels(double size, int hres, int vres, SizeUnit unit,
+                   bool horizontal, int &pixels);
+
+// Owns the current symbol and switches it to another type, keeping every
+// setting.
+class CBarcodeHolder {
+public:
+  CBarcodeHolder();
+  CBarcodeHolder(const CBarcodeHolder &) = delete;
+  CBarcodeHolder &operator=(const CBarcodeHolder &) = delete;
+  ~CBarcodeHolder();
+
+  CBarcodeSym *GetSymbol() const { return Symbol.get(); }
+  bool SetType(int type);
+  std::unique_ptr<CBarcodeSym> CreateSymbolOfType(int type) const;
+  void ReplaceSymbol(std::unique_ptr<CBarcodeSym> &symbol);
+  int ComputeSymbolLength(double moduleSize, int hres, int vres, SizeUnit unit,
+                          double &length) const;
+
+private:
+  std::unique_ptr<CBarcodeSym> Symbol;
+};

@@ -1,0 +1,102 @@
+#include "engine/BarcodeSym.h"
+
+#include <cstring>
+
+const char *const ControlCharNames[32] = {
+    "<NULL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BEL>",
+    "<BS>",   "<TAB>", "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
+    "<DLE>",  "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
+    "<CAN>",  "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>"};
+
+// Room reserved for the pattern at every encode, so that an ordinary text
+// never reallocates while its elements are appended.
+static constexpr std::size_t ReservedElements = 500;
+
+CBarcodeSym::CBarcodeSym(const CBarcodeProps &props) {
+  Settings.CopyFrom(props);
+}
+
+CBarcodeSym::~CBarcodeSym() = default;
+
+void CBarcodeSym::BuildCodeChars() {
+  const std::string &text = Settings.BarText;
+  SetCodeChars(text.begin(), text.end());
+}
+
+void CBarcodeSym::BuildDisplayText() {
+  Settings.DisplayText = Settings.BarText;
+}
+
+bool CBarcodeSym::PrepareEncode() {
+  TextValid = IsTextValid();
+  if (!TextValid)
+    return false;
+  BuildCodeChars();
+  BuildDisplayText();
+  Elements.clear();
+  Elements.reserve(ReservedElements);
+  return true;
+}
+
+void CBarcodeSym::SetBarText(const char *text) {
+  if (text == nullptr || Settings.BarText == text)
+    return;
+  Settings.BarText = text;
+  Encode();
+}
+
+void CBarcodeSym::SetCalcCheck(bool value) {
+  if (Settings.CalcCheck == value)
+    return;
+  Settings.CalcCheck = value;
+  Encode();
+}
+
+void CBarcodeSym::SetCode128CharSet(int value) {
+  if (Settings.Code128CharSet == value)
+    return;
+  Settings.Code128CharSet = value;
+  Encode();
+}
+
+void CBarcodeSym::SetShowStSt(bool value) {
+  if (Settings.ShowStSt == value)
+    return;
+  Settings.ShowStSt = value;
+  BuildDisplayText();
+}
+
+void CBarcodeSym::SetShowCheck(bool value) {
+  if (Settings.ShowCheck == value)
+    return;
+  Settings.ShowCheck = value;
+  BuildDisplayText();
+}
+
+void CBarcodeSym::SetNonPrintingToTxt(bool value) {
+  if (Settings.NonPrintingToTxt == value)
+    return;
+  Settings.NonPrintingToTxt = value;
+  BuildDisplayText();
+}
+
+bool CBarcodeSym::IsAllDigits(std::string_view text) {
+  if (text.empty())
+    return false;
+  for (char c : text)
+    if (c < '0' || c > '9')
+      return false;
+  return true;
+}
+
+void CBarcodeSym::CharsToDisplayText(const std::vector<std::uint8_t> &bytes,
+                                     std::string &out, bool names) {
+  out.clear();
+  out.reserve(bytes.size() + 50);
+  for (std::uint8_t b : bytes) {
+    if (b >= 0x20)
+      out.push_back(static_cast<char>(b));
+    else if (names)
+      out.append(ControlCharNames[b]);
+  }
+}

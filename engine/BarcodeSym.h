@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/BarElement.h"
+#include "engine/BarcodeProps.h"
+
+class CImageWriter;
+
+// Abstract base of every symbology: the settings, the text pipeline that
+// turns BarText into CodeChars, DisplayText and Elements, and the layout and
+// drawing of the resulting pattern.
+class CBarcodeSym {
+public:
+  // Module width that stands for "nothing fits".
+  static constexpr int NoModuleWidth = -1;
+  // Width of a symbol that can never fit, and slack of a box with no room.
+  static constexpr int NeverFits = 2147483647;
+  static constexpr int NoRoom = -2147483647 - 1;
+  static constexpr int QuietZoneModules = 10;
+
+  explicit CBarcodeSym(const CBarcodeProps &props);
+  CBarcodeSym(const CBarcodeSym &) = delete;
+  CBarcodeSym &operator=(const CBarcodeSym &) = delete;
+
+  // Virtual slots, in their fixed order.
+  virtual ~CBarcodeSym();
+  virtual bool Encode() = 0;
+  virtual int Draw(CImageWriter &canvas, const CRect *rect);
+  virtual int GetSymbolWidth(int moduleWidth) const;
+  virtual bool FitsIn(int moduleWidth, int width, int height) const;
+  virtual bool IsTextValid() = 0;
+  virtual bool FitsInBox() const;
+  virtual int FindModuleWidth(int width, int height) const;
+  virtual void DrawBars(CImageWriter &canvas, int x, int y) const;
+  virtual void DrawText(CImageWriter &canvas, int x, int y,
+                        int textHeight) const;
+  virtual int GetOrigin(const CRect &rect, int &x, int &y) const;
+  virtual void BuildCodeChars();
+  virtual void BuildDisplayText();
+
+  // Text and the setters that re-run the parts of the pipeline they affect.
+  void SetBarText(const char *text);
+  void SetCalcCheck(bool value);
+  void SetCode128CharSet(int value);
+  void SetShowStSt(bool value);
+  void SetShowCheck(bool value);
+  void SetNonPrintingToTxt(bool value);
+
+  bool PrepareEncode();
+  bool HasText() const { return !Settings.BarText.empty(); }
+  static bool IsAllDigits(std::string_view text);
+  template <class It> void SetCodeChars(It first, It last) {
+    Settings.CodeChars.assign(first, last);
+  }
+  static void CharsToDisplayText(const std::vector<std::uint8_t> &bytes,
+                                 std::string &out, bool names);
+
+  // Layout helpers.
+  int QuietZone(int moduleWidth) const;
+  int Slack(int moduleWidth, int width, int height) const;
+  int ElementWidth(std::uint8_t element, int moduleWidth) const;
+  int WideWidth(int moduleWidth) const;
+  bool LengthIsHorizontal() const;
+  void FillBar(CImageWriter &canvas, int x, int y, int along,
+               int across) const;
+  void DrawTextLine(CImageWriter &canvas, int x, int y,
+                    const std::string &text) const;
+  void DrawRetailText(CImageWriter &canvas, int x, int y,
+                      const std::string &text) const;
+  void DrawTextPart(CImageWriter &canvas, const std::string &text,
+                    std::size_t first, std::size_t count, int x, int y,
+                    int offset, int width, int align, bool inset) const;
+
+  CBarcodeProps Settings;
+  std::vector<std::uint8_t> Elements;
+  int ModuleWidth = 1;
+  int BoxWidth = 200;
+  int BoxHeight = 100;
+  bool TextValid = false;
+  int TextHeight = 0;
+  CRect DrawRect;
+
+protected:
+  void AppendElement(BarElement e) { Elements.push_back(e); }
+  double TextAngle() const;
+  void TextReferencePoint(int x, int y, int &rx, int &ry) const;
+};
+
+// Names shown for the control bytes 0 to 31 in the human-readable text.
+extern const char *const ControlCharNames[32];

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/BarcodeSym.h"
+
+// Code 128, with the automatic choice between sets B and C or a forced set
+// A, B or C. Also the base of the GS1 types, which reuse its encoder.
+class CBarcodeSymCode128 : public CBarcodeSym {
+public:
+  // Character sets as Code128CharSet and the encoder name them.
+  enum CharSet { AutoSet = 0, SetA = 1, SetB = 2, SetC = 3 };
+  // Symbol values with a meaning of their own.
+  enum Value : std::uint8_t {
+    CodeC = 99,
+    CodeB = 100,
+    CodeA = 101,
+    Fnc1 = 102,
+    StartA = 103,
+    StartB = 104,
+    StartC = 105,
+    Stop = 106,
+  };
+  using Values = std::vector<std::uint8_t>;
+
+  explicit CBarcodeSymCode128(const CBarcodeProps &props)
+      : CBarcodeSym(props) {}
+
+  bool Encode() override;
+  bool IsTextValid() override;
+  void BuildCodeChars() override;
+  void BuildDisplayText() override;
+
+  // The check value of the last Encode.
+  std::uint8_t CheckValue = 0;
+
+protected:
+  bool EncodeAuto(Values &values) const;
+  static void ChooseRun(int currentSet, const std::uint8_t *bytes,
+                        std::size_t count, int &set, std::size_t &length);
+  static bool CountDigitPairs(const std::uint8_t *bytes, std::size_t count,
+                              std::size_t &length);
+  static bool FitsSetC(const std::uint8_t *bytes, std::size_t count,
+                       std::size_t &length);
+  static void AppendSetCode(Values &values, int previousSet, int newSet);
+  static bool AppendRunAB(int set, Values &values, const std::uint8_t *bytes,
+                          std::size_t count, bool withStart);
+  static bool AppendRunC(Values &values, const std::uint8_t *bytes,
+                         std::size_t count, bool withStart);
+  static std::uint8_t Code128Checksum(const Values &values);
+  void AppendValuePattern(int value, bool &bar);
+  bool AppendSymbolPattern(const Values &values);
+
+  // Bytes 128 to 134 of a text stand for the function values 96 to 102.
+  static constexpr std::uint8_t FirstSpecialByte = 128;
+  static constexpr std::uint8_t LastSpecialByte = 134;
+};

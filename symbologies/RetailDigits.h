@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+// Check digits and digit emitters shared by the GS1 digit symbologies
+// (EAN/UPC, UPC-E, the add-ons, GS1-128 numbers, 2 of 5, postal codes).
+// Digits are given as the bytes '0'..'9'.
+
+// Modulo-10 check digit of the first n digits, weights 3, 1, 3, ... from the
+// leftmost digit.
+int CheckDigit31(std::string_view text, std::size_t n);
+// The same with weights 1, 3, 1, ... from the leftmost digit.
+int CheckDigit13(std::string_view text, std::size_t n);
+// Modulo-10 complement of the plain digit sum of the whole text.
+int DigitSumCheckDigit(std::string_view text);
+// The EAN-5 checksum that selects the add-on's parity pattern.
+int AddOnChecksum(std::string_view text);
+
+// Append the four elements of one digit (value 0..9); nextIsBar says whether
+// the next element is a bar and is inverted by every element appended.
+bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,
+                       bool &nextIsBar);
+// As AppendRetailDigit, in reverse order (even parity) when odd is false.
+bool AppendRetailDigitParity(std::vector<std::uint8_t> &elements, int digit,
+                             bool odd, bool &nextIsBar);
