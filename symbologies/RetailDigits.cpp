@@ -1,0 +1,100 @@
+#include "symbologies/RetailDigits.h"
+
+#include "engine/BarElement.h"
+
+// ISO/IEC 15420 number set A: module widths space, bar, space, bar of each
+// digit; read backwards they give set B, started with a bar set C.
+static constexpr std::uint8_t RetailDigitWidths[10][4] = {
+    {3, 2, 1, 1}, {2, 2, 2, 1}, {2, 1, 2, 2}, {1, 4, 1, 1}, {1, 1, 3, 2},
+    {1, 2, 3, 1}, {1, 1, 1, 4}, {1, 3, 1, 2}, {1, 2, 1, 3}, {3, 1, 1, 2},
+};
+static_assert(sizeof(RetailDigitWidths) / sizeof(RetailDigitWidths[0]) == 10,
+              "one row per digit");
+
+namespace {
+
+int DigitValue(char c) {
+  return c - '0';
+}
+
+// The complement to the next multiple of ten; a negative sum (from a byte
+// below '0' that a caller failed to reject) still yields 0..9.
+int TensComplement(long long sum) {
+  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
+  return (10 - rest) % 10;
+}
+
+int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
+                       int oddWeight) {
+  // Never read past the text, whatever count the caller asks for.
+  const std::size_t count = n < text.size() ? n : text.size();
+  long long sum = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    sum += static_cast<long long>(i % 2 == 0 ? evenWeight : oddWeight) *
+           DigitValue(text[i]);
+  return TensComplement(sum);
+}
+
+BarElement BarOfWidth(int width) {
+  static constexpr BarElement bars[] = {Bar1, Bar2, Bar3, Bar4};
+  return bars[width - 1];
+}
+
+BarElement SpaceOfWidth(int width) {
+  static constexpr BarElement spaces[] = {Space1, Space2, Space3, Space4};
+  return spaces[width - 1];
+}
+
+void AppendWidth(std::vector<std::uint8_t> &elements, int width,
+                 bool &nextIsBar) {
+  elements.push_back(nextIsBar ? BarOfWidth(width) : SpaceOfWidth(width));
+  nextIsBar = !nextIsBar;
+}
+
+} // namespace
+
+int CheckDigit31(std::string_view text, std::size_t n) {
+  return WeightedCheckDigit(text, n, 3, 1);
+}
+
+int CheckDigit13(std::string_view text, std::size_t n) {
+  return WeightedCheckDigit(text, n, 1, 3);
+}
+
+int DigitSumCheckDigit(std::string_view text) {
+  long long sum = 0;
+  for (char c : text)
+    sum += DigitValue(c);
+  return TensComplement(sum);
+}
+
+int AddOnChecksum(std::string_view text) {
+  const std::size_t blank = text.find(' ');
+  const std::string_view digits = text.substr(0, blank);
+  long long odd = 0;  // 1st, 3rd, 5th ... digit from the right
+  long long even = 0; // 2nd, 4th ... digit from the right
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    const int value = DigitValue(digits[digits.size() - 1 - i]);
+    if (i % 2 == 0)
+      odd += value;
+    else
+      even += value;
+  }
+  const long long sum = 3 * odd + 9 * even;
+  return static_cast<int>(((sum % 10) + 10) % 10);
+}
+
+bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,
+                       bool &nextIsBar) {
+  return AppendRetailDigitParity(elements, digit, true, nextIsBar);
+}
+
+bool AppendRetailDigitParity(std::vector<std::uint8_t> &elements, int digit,
+                             bool odd, bool &nextIsBar) {
+  if (digit < 0 || digit > 9)
+    return false;
+  const std::uint8_t *widths = RetailDigitWidths[digit];
+  for (int i = 0; i < 4; ++i)
+    AppendWidth(elements, odd ? widths[i] : widths[3 - i], nextIsBar);
+  return true;
+}
