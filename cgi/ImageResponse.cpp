@@ -56,8 +56,8 @@ int RenderImageResponse(const RequestSettings &request) {
   int height = request.Height;
   if (!request.FixedSize) {
     double length = 0;
-    if (int error =
-            holder.ComputeSymbolLength(request.ModuleSize, 1, 1, Pixels, length))
+    if (int error = holder.ComputeSymbolLength(request.ModuleSize, 1, 1, Pixels,
+                                               length))
       return Fail(error);
     const int pixels = static_cast<int>(length);
     if (request.Orientation == 0 || request.Orientation == 180)

@@ -41,7 +41,8 @@ bool CBarcodeHolder::SetType(int type) {
   return true;
 }
 
-std::unique_ptr<CBarcodeSym> CBarcodeHolder::CreateSymbolOfType(int type) const {
+std::unique_ptr<CBarcodeSym>
+CBarcodeHolder::CreateSymbolOfType(int type) const {
   CBarcodeProps props;
   if (Symbol)
     props.CopyFrom(Symbol->Settings);
@@ -70,8 +71,8 @@ int CBarcodeHolder::ComputeSymbolLength(double moduleSize, int hres, int vres,
   const bool horizontal =
       Symbol->Settings.Orientation == 0 || Symbol->Settings.Orientation == 180;
   int pixels = -1;
-  if (int error = ModuleToPixels(moduleSize, hres, vres, unit, horizontal,
-                                 pixels))
+  if (int error =
+          ModuleToPixels(moduleSize, hres, vres, unit, horizontal, pixels))
     return error;
   const int symbolLength = Symbol->GetSymbolWidth(pixels);
   if (symbolLength == 0 || symbolLength == CBarcodeSym::NeverFits)

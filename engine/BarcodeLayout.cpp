@@ -129,8 +129,8 @@ int CBarcodeSym::GetSymbolWidth(int moduleWidth) const {
   std::int64_t width = std::int64_t{2} * QuietZone(moduleWidth);
   const int wide = WideWidth(moduleWidth);
   for (std::uint8_t e : Elements) {
-    width += (e == WideBar || e == WideSpace) ? wide
-                                              : ElementWidth(e, moduleWidth);
+    width +=
+        (e == WideBar || e == WideSpace) ? wide : ElementWidth(e, moduleWidth);
     if (width >= NeverFits)
       return NeverFits;
   }
@@ -177,7 +177,8 @@ int CBarcodeSym::Draw(CImageWriter &canvas, const CRect *rect) {
   BoxWidth = SaturateToInt(std::int64_t{rect->right} - rect->left);
   BoxHeight = SaturateToInt(std::int64_t{rect->bottom} - rect->top);
   ModuleWidth = FindModuleWidth(BoxWidth, BoxHeight);
-  TextHeight = Settings.ShowText ? canvas.GetTextHeight(Settings.FontHeight) : 0;
+  TextHeight =
+      Settings.ShowText ? canvas.GetTextHeight(Settings.FontHeight) : 0;
   if (!FitsInBox())
     return 5;
   if (!TextValid)
@@ -255,7 +256,8 @@ void CBarcodeSym::FillBar(CImageWriter &canvas, int x, int y, int along,
     break;
   }
   // Keep every bar inside the drawing box, whatever the bar width reduction.
-  const std::int64_t right = std::min<std::int64_t>(left + width, DrawRect.right);
+  const std::int64_t right =
+      std::min<std::int64_t>(left + width, DrawRect.right);
   const std::int64_t bottom =
       std::min<std::int64_t>(top + height, DrawRect.bottom);
   left = std::max<std::int64_t>(left, DrawRect.left);
@@ -263,8 +265,8 @@ void CBarcodeSym::FillBar(CImageWriter &canvas, int x, int y, int along,
   if (right <= left || bottom <= top)
     return;
   canvas.FillRect(static_cast<int>(left), static_cast<int>(top),
-                  static_cast<int>(right - left), static_cast<int>(bottom - top),
-                  Settings.ForeColor);
+                  static_cast<int>(right - left),
+                  static_cast<int>(bottom - top), Settings.ForeColor);
 }
 
 void CBarcodeSym::DrawBars(CImageWriter &canvas, int x, int y) const {
@@ -307,8 +309,8 @@ void CBarcodeSym::DrawBars(CImageWriter &canvas, int x, int y) const {
   const std::int64_t r = static_cast<std::int64_t>(reduction);
   const int wide = WideWidth(m);
   for (std::uint8_t e : Elements) {
-    const int width = (e == WideBar || e == WideSpace) ? wide
-                                                       : ElementWidth(e, m);
+    const int width =
+        (e == WideBar || e == WideSpace) ? wide : ElementWidth(e, m);
     const bool isBar = e == Bar1 || e == Bar2 || e == Bar3 || e == Bar4 ||
                        e == WideBar || e == GuardBar;
     if (isBar) {
@@ -472,7 +474,8 @@ void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
   for (const RetailGroup &group : RetailGroups) {
     if (group.BarType != Settings.BarType || group.Mode != mode)
       continue;
-    const std::int64_t count = group.CountFromEnd ? n - group.Count : group.Count;
+    const std::int64_t count =
+        group.CountFromEnd ? n - group.Count : group.Count;
     if (count <= 0)
       continue;
     DrawTextPart(canvas, text, static_cast<std::size_t>(group.First),

@@ -65,8 +65,7 @@ public:
   int ElementWidth(std::uint8_t element, int moduleWidth) const;
   int WideWidth(int moduleWidth) const;
   bool LengthIsHorizontal() const;
-  void FillBar(CImageWriter &canvas, int x, int y, int along,
-               int across) const;
+  void FillBar(CImageWriter &canvas, int x, int y, int along, int across) const;
   void DrawTextLine(CImageWriter &canvas, int x, int y,
                     const std::string &text) const;
   void DrawRetailText(CImageWriter &canvas, int x, int y,

@@ -53,9 +53,12 @@ TEST(Holder, ModuleToPixels) {
     bool Horizontal;
     int Pixels;
   } rows[] = {
-      {2.5, 1, 1, Pixels, true, 3},      {2.4, 1, 1, Pixels, true, 2},
-      {10, 300, 300, Mils, true, 3},     {0.33, 300, 600, Millimetres, false, 8},
-      {0.5, 96, 200, Inches, true, 48},  {0.5, 96, 200, Inches, false, 100},
+      {2.5, 1, 1, Pixels, true, 3},
+      {2.4, 1, 1, Pixels, true, 2},
+      {10, 300, 300, Mils, true, 3},
+      {0.33, 300, 600, Millimetres, false, 8},
+      {0.5, 96, 200, Inches, true, 48},
+      {0.5, 96, 200, Inches, false, 100},
       {3e12, 1, 1, Pixels, true, 2147483647},
   };
   for (const Row &row : rows) {
@@ -75,8 +78,13 @@ TEST(Holder, RoundHalfAway) {
   struct Row {
     double In;
     int Out;
-  } rows[] = {{2.5, 3},   {2.4, 2},          {-2.5, -3},         {-0.7, -1},
-              {0.5, 1},   {1e300, 2147483647}, {-1e300, -2147483647 - 1}};
+  } rows[] = {{2.5, 3},
+              {2.4, 2},
+              {-2.5, -3},
+              {-0.7, -1},
+              {0.5, 1},
+              {1e300, 2147483647},
+              {-1e300, -2147483647 - 1}};
   for (const Row &row : rows)
     EXPECT_EQ(RoundHalfAway(row.In), row.Out) << row.In;
 }
@@ -86,8 +94,8 @@ TEST(Holder, ComputeSymbolLengthInEveryUnit) {
   CBarcodeProps props;
   props.BarText = "x";
   // 30 modules of bars and 20 of quiet zone: 600 pixels at 12 per module.
-  std::unique_ptr<CBarcodeSym> sym = std::make_unique<CPatternSym>(
-      props, std::vector<std::uint8_t>(10, Bar3));
+  std::unique_ptr<CBarcodeSym> sym =
+      std::make_unique<CPatternSym>(props, std::vector<std::uint8_t>(10, Bar3));
   sym->Encode();
   holder.ReplaceSymbol(sym);
   EXPECT_EQ(sym, nullptr) << "ownership moves to the holder";

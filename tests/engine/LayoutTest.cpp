@@ -7,7 +7,8 @@
 
 namespace {
 
-CBarcodeProps Props(int orientation = 0, bool text = false, bool quiet = false) {
+CBarcodeProps Props(int orientation = 0, bool text = false,
+                    bool quiet = false) {
   CBarcodeProps props;
   props.BarText = "x";
   props.Orientation = orientation;
@@ -171,7 +172,8 @@ TEST(Layout, GetOriginAddsAlignmentAndQuietZone) {
 TEST(Layout, GuardBarsReachHalfWayIntoTheTextBand) {
   for (bool guard : {true, false}) {
     for (bool below : {true, false}) {
-      SCOPED_TRACE(testing::Message() << "guard " << guard << " below " << below);
+      SCOPED_TRACE(testing::Message()
+                   << "guard " << guard << " below " << below);
       CBarcodeProps props = Props(0, true, false);
       props.ShowGuard = guard;
       props.TextBottomTop = below;

@@ -74,9 +74,9 @@ TEST(Pipeline, IsAllDigits) {
   struct Row {
     std::string_view Text;
     bool Digits;
-  } rows[] = {{"", false},     {"0", true},    {"0123456789", true},
-              {"12a", false},  {" 1", false},  {"1/", false},
-              {"1:", false},   {"\xb0", false}};
+  } rows[] = {{"", false},    {"0", true},    {"0123456789", true},
+              {"12a", false}, {" 1", false},  {"1/", false},
+              {"1:", false},  {"\xb0", false}};
   for (const Row &row : rows)
     EXPECT_EQ(CBarcodeSym::IsAllDigits(row.Text), row.Digits) << row.Text;
 }
