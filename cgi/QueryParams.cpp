@@ -1,0 +1,96 @@
+#include "cgi/QueryParams.h"
+
+#include <climits>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// The length member is an unsigned int; every scan below is bounded by it,
+// so a text longer than that range is simply read no further.
+unsigned int MeasuredLength(const char *text) {
+  std::size_t length = std::strlen(text);
+  return length < UINT_MAX ? static_cast<unsigned int>(length) : UINT_MAX - 1;
+}
+
+} // namespace
+
+CQueryParams::CQueryParams(const char *text)
+    : Text(text), Length(MeasuredLength(text)),
+      Value(new char[static_cast<std::size_t>(Length) + 1]) {
+  Value[0] = '\0';
+}
+
+CQueryParams::~CQueryParams() = default;
+
+const char *CQueryParams::Find(const char *name) {
+  if (Length == 0)
+    return nullptr;
+  const std::size_t n = std::strlen(name);
+  const std::size_t length = Length;
+  std::size_t start = 0;
+  bool found = false;
+  // Names are matched in the raw text, before any decoding, so an escaped
+  // "&" or "=" can never split or start a pair.
+  for (std::size_t i = 0; i < length && Text[i] != '\0'; ++i) {
+    if (i == 0) {
+      if (length > n + 1 && std::memcmp(Text, name, n) == 0 && Text[n] == '=') {
+        start = n + 1;
+        found = true;
+        break;
+      }
+    } else if (Text[i] == '&' && length - i > n + 2 &&
+               std::memcmp(Text + i + 1, name, n) == 0 &&
+               Text[i + n + 1] == '=') {
+      start = i + n + 2;
+      found = true;
+      break;
+    }
+  }
+  if (!found)
+    return nullptr;
+  std::size_t end = start;
+  while (end < length && Text[end] != '&' && Text[end] != '\0')
+    ++end;
+  std::memcpy(Value.get(), Text + start, end - start);
+  Value[end - start] = '\0';
+  UrlDecode(Value.get());
+  return Value.get();
+}
+
+void CQueryParams::UrlDecode(char *buffer) {
+  const char *read = buffer;
+  char *write = buffer;
+  while (*read != '\0') {
+    if (*read == '%') {
+      // An escape cut short by the end of the value is kept as it stands:
+      // there are no digits to decode and nothing may be read past the end.
+      if (read[1] == '\0' || read[2] == '\0') {
+        while (*read != '\0')
+          *write++ = *read++;
+        break;
+      }
+      const int high = HexDigitValue(read[1]);
+      const int low = HexDigitValue(read[2]);
+      *write++ = static_cast<char>(((high << 4) | low) & 0xFF);
+      read += 3;
+    } else if (*read == '+') {
+      *write++ = ' ';
+      ++read;
+    } else {
+      *write++ = *read++;
+    }
+  }
+  *write = '\0';
+}
+
+int CQueryParams::HexDigitValue(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  if (byte >= '0' && byte <= '9')
+    return byte - '0';
+  if (byte >= 'A' && byte <= 'Z')
+    return byte - 'A' + 'a' - 87;
+  if (byte >= 'a' && byte <= 'z')
+    return byte - 87;
+  return 0;
+}
