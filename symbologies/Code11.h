@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/BarcodeSym.h"
+
+// Code 11: the digits and "-", framed by the start/stop character "S". No
+// check character is encoded.
+class CBarcodeSymCode11 : public CBarcodeSym {
+public:
+  static constexpr char StartStop = 'S';
+
+  explicit CBarcodeSymCode11(const CBarcodeProps &props) : CBarcodeSym(props) {}
+
+  bool Encode() override;
+  bool IsTextValid() override;
+  void BuildCodeChars() override;
+  void BuildDisplayText() override;
+
+  // The row of a character of the symbology ("S" included).
+  static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
+
+private:
+  // Appends the five elements of a character and the narrow gap after it.
+  void AppendCharacterPattern(std::uint8_t byte, bool &isBar);
+};

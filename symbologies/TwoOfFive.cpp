@@ -1,0 +1,177 @@
+#include "symbologies/TwoOfFive.h"
+
+#include <iterator>
+
+#include "symbologies/RetailDigits.h"
+
+namespace {
+
+constexpr BarElement N = Bar1;
+constexpr BarElement W = WideBar;
+
+// 2 of 5 digit patterns (element weights 1, 2, 4, 7, 0; zero is 4 + 7).
+static constexpr BarElement TwoOfFivePatterns[10][5] = {
+    {N, N, W, W, N}, {W, N, N, N, W}, {N, W, N, N, W}, {W, W, N, N, N},
+    {N, N, W, N, W}, {W, N, W, N, N}, {N, W, W, N, N}, {N, N, N, W, W},
+    {W, N, N, W, N}, {N, W, N, W, N},
+};
+static_assert(std::size(TwoOfFivePatterns) == 10, "one row per digit");
+
+// Industrial 2 of 5 start and stop: bars wide, wide, narrow and wide, narrow,
+// wide, each followed by a narrow space inside the character.
+static constexpr BarElement Industr25Start[] = {WideBar, Space1, WideBar,
+                                                Space1,  Bar1,   Space1};
+static constexpr BarElement Industr25Stop[] = {WideBar, Space1, Bar1, Space1,
+                                               WideBar};
+
+// Interleaved 2 of 5 start (four narrow elements) and stop (wide bar, narrow
+// space, narrow bar).
+static constexpr BarElement Interl25Start[] = {Bar1, Space1, Bar1, Space1};
+static constexpr BarElement Interl25Stop[] = {WideBar, Space1, Bar1};
+
+template <std::size_t Count>
+void AppendAll(std::vector<std::uint8_t> &elements,
+               const BarElement (&sequence)[Count]) {
+  elements.insert(elements.end(), std::begin(sequence), std::end(sequence));
+}
+
+const BarElement (&PatternOf(std::uint8_t digit))[5] {
+  return TwoOfFivePatterns[digit - '0'];
+}
+
+char DigitChar(int value) {
+  return static_cast<char>('0' + value);
+}
+
+bool IsDigitText(const CBarcodeSym &symbol) {
+  return symbol.HasText() && CBarcodeSym::IsAllDigits(symbol.Settings.BarText);
+}
+
+} // namespace
+
+// Industrial 2 of 5
+
+bool CBarcodeSymIndustr25::IsTextValid() {
+  return IsDigitText(*this);
+}
+
+char CBarcodeSymIndustr25::CheckDigitChar() const {
+  const std::string &text = Settings.BarText;
+  return DigitChar(CheckDigit31(text, text.size()));
+}
+
+void CBarcodeSymIndustr25::BuildCodeChars() {
+  CBarcodeSym::BuildCodeChars();
+  if (Settings.CalcCheck)
+    Settings.CodeChars.push_back(static_cast<std::uint8_t>(CheckDigitChar()));
+}
+
+void CBarcodeSymIndustr25::BuildDisplayText() {
+  Settings.DisplayText = Settings.BarText;
+  if (Settings.CalcCheck && Settings.ShowCheck)
+    Settings.DisplayText.push_back(CheckDigitChar());
+}
+
+bool CBarcodeSymIndustr25::Encode() {
+  if (!PrepareEncode())
+    return false;
+  AppendAll(Elements, Industr25Start);
+  for (std::uint8_t digit : Settings.CodeChars) {
+    for (BarElement bar : PatternOf(digit)) {
+      AppendElement(bar);
+      AppendElement(Space1);
+    }
+  }
+  AppendAll(Elements, Industr25Stop);
+  return true;
+}
+
+// Interleaved 2 of 5
+
+bool CBarcodeSymInterl25::IsTextValid() {
+  return IsDigitText(*this);
+}
+
+void CBarcodeSymInterl25::PaddedText(std::string &out,
+                                     std::string_view text) const {
+  out.clear();
+  const std::size_t checkDigits = Settings.CalcCheck ? 1 : 0;
+  if ((checkDigits + text.size()) % 2 != 0)
+    out.push_back('0');
+  out.append(text);
+}
+
+char CBarcodeSymInterl25::CheckDigitChar(std::string_view padded) {
+  // The padded text has odd length here, so the weight 3 of the leftmost
+  // digit is also that of the rightmost, as the standard requires.
+  return DigitChar(CheckDigit31(padded, padded.size()));
+}
+
+void CBarcodeSymInterl25::BuildCodeChars() {
+  std::string padded;
+  PaddedText(padded, Settings.BarText);
+  if (Settings.CalcCheck)
+    padded.push_back(CheckDigitChar(padded));
+  SetCodeChars(padded.begin(), padded.end());
+}
+
+void CBarcodeSymInterl25::BuildDisplayText() {
+  std::string &display = Settings.DisplayText;
+  PaddedText(display, Settings.BarText);
+  if (Settings.CalcCheck && Settings.ShowCheck)
+    display.push_back(CheckDigitChar(display));
+}
+
+bool CBarcodeSymInterl25::Encode() {
+  if (!PrepareEncode())
+    return false;
+  AppendAll(Elements, Interl25Start);
+  const std::vector<std::uint8_t> &digits = Settings.CodeChars;
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+    const BarElement(&bars)[5] = PatternOf(digits[i]);
+    const BarElement(&spaces)[5] = PatternOf(digits[i + 1]);
+    for (std::size_t k = 0; k < 5; ++k) {
+      AppendElement(bars[k]);
+      AppendElement(spaces[k] == WideBar ? WideSpace : Space1);
+    }
+  }
+  AppendAll(Elements, Interl25Stop);
+  return true;
+}
+
+// ITF-14
+
+bool CBarcodeSymITF14::IsTextValid() {
+  const std::size_t length = Settings.BarText.size();
+  return IsDigitText(*this) &&
+         (length == DataDigits || length == DataDigits + 1);
+}
+
+char CBarcodeSymITF14::CheckDigitChar() const {
+  return DigitChar(CheckDigit31(Settings.BarText, DataDigits));
+}
+
+void CBarcodeSymITF14::BuildCodeChars() {
+  if (!IsTextValid())
+    return;
+  const std::string &text = Settings.BarText;
+  std::string digits(text, 0, DataDigits);
+  digits.push_back(CheckDigitChar());
+  SetCodeChars(digits.begin(), digits.end());
+}
+
+void CBarcodeSymITF14::BuildDisplayText() {
+  if (!IsTextValid())
+    return;
+  // The number is shown in groups of 1, 2, 5 and 5 digits, two blanks
+  // apart.
+  std::string &display = Settings.DisplayText;
+  display.assign(Settings.BarText, 0, DataDigits);
+  display.insert(1, "  ");
+  display.insert(5, "  ");
+  display.insert(12, "  ");
+  if (Settings.ShowCheck) {
+    display.append("  ");
+    display.push_back(CheckDigitChar());
+  }
+}
