@@ -100,3 +100,14 @@ void CBarcodeSym::CharsToDisplayText(const std::vector<std::uint8_t> &bytes,
       out.append(ControlCharNames[b]);
   }
 }
+
+void CBarcodeSym::AppendNarrowWide(const char *wideFlags, bool &isBar) {
+  for (const char *flag = wideFlags; *flag != '\0'; ++flag) {
+    const bool wide = *flag == '1';
+    if (isBar)
+      AppendElement(wide ? WideBar : Bar1);
+    else
+      AppendElement(wide ? WideSpace : Space1);
+    isBar = !isBar;
+  }
+}

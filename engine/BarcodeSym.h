@@ -85,6 +85,9 @@ public:
 
 protected:
   void AppendElement(BarElement e) { Elements.push_back(e); }
+  // Appends one element per flag of a narrow/wide pattern ('1' wide, '0'
+  // narrow), alternating bars and spaces; isBar says what comes next.
+  void AppendNarrowWide(const char *wideFlags, bool &isBar);
   double TextAngle() const;
   void TextReferencePoint(int x, int y, int &rx, int &ry) const;
 };

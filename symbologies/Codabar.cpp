@@ -22,7 +22,6 @@ static constexpr CodabarRow CodabarPatterns[] = {
 static_assert(std::size(CodabarPatterns) == 20,
               "16 data characters and 4 start/stop characters");
 
-constexpr std::size_t ElementsPerCharacter = 7;
 constexpr std::size_t MinimumTextLength = 3; // start, one datum, stop
 
 // Start/stop letters as pairs of lower-case and upper-case form.
@@ -97,15 +96,7 @@ void CBarcodeSymCodabar::AppendCharacterPattern(std::uint8_t byte,
   std::size_t row = 0;
   if (!LookUpCharacter(byte, row))
     return;
-  const char *wide = CodabarPatterns[row].Wide;
-  for (std::size_t k = 0; k < ElementsPerCharacter; ++k) {
-    const bool isWide = wide[k] == '1';
-    if (isBar)
-      AppendElement(isWide ? WideBar : Bar1);
-    else
-      AppendElement(isWide ? WideSpace : Space1);
-    isBar = !isBar;
-  }
+  AppendNarrowWide(CodabarPatterns[row].Wide, isBar);
   AppendElement(Space1); // the narrow gap between characters
   isBar = !isBar;
 }

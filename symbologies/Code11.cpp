@@ -19,8 +19,6 @@ static constexpr Code11Row Code11Patterns[] = {
 static_assert(std::size(Code11Patterns) == 12,
               "ten digits, the dash and the start/stop character");
 
-constexpr std::size_t ElementsPerCharacter = 5;
-
 } // namespace
 
 bool CBarcodeSymCode11::LookUpCharacter(std::uint8_t byte, std::size_t &row) {
@@ -67,15 +65,7 @@ void CBarcodeSymCode11::AppendCharacterPattern(std::uint8_t byte, bool &isBar) {
   std::size_t row = 0;
   if (!LookUpCharacter(byte, row))
     return;
-  const char *wide = Code11Patterns[row].Wide;
-  for (std::size_t k = 0; k < ElementsPerCharacter; ++k) {
-    const bool isWide = wide[k] == '1';
-    if (isBar)
-      AppendElement(isWide ? WideBar : Bar1);
-    else
-      AppendElement(isWide ? WideSpace : Space1);
-    isBar = !isBar;
-  }
+  AppendNarrowWide(Code11Patterns[row].Wide, isBar);
   AppendElement(Space1); // the narrow gap between characters
   isBar = !isBar;
 }
