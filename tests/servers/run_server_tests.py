@@ -1,0 +1,394 @@
+#!/usr/bin/python3
+"""strixel.cgi behind real web servers, and in Chromium.
+
+lighttpd with mod_cgi, nginx with fcgiwrap and Apache with mod_cgi. Through
+each server, over HTTP on a loopback port: one request of every
+barcode type (GET, and POST for some) answers 200 with an image/png whose
+raster is the one the program draws when run directly, and which the
+independent readers scan where they know the symbology; the help page; a
+failing request with debug gets the error page; a failing one without it
+gets what the server makes of a CGI that writes nothing. Then headless
+Chromium loads the help page and a page with one <img> per type from the
+lighttpd server, and every image must load with the size of its PNG.
+
+Usage: run_server_tests.py --cgi PATH --out FOLDER [--no-browser]
+"""
+
+import argparse
+import html
+import http.client
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
+
+import web_servers  # noqa: E402
+from strixel_cgi import (HTML_HEADER, POSTAL_CASES, TYPE_CASES,  # noqa: E402
+                         BadResponse, Png, error_page, run_cgi)
+
+# Types also sent by POST, as a form body.
+POST_TYPES = (2, 7, 11, 15, 21)
+
+# What a client gets when the program fails without debug and so writes
+# nothing at all: (status, content type, a piece of the body).
+EMPTY_CGI_ANSWERS = {
+    "lighttpd": (500, "text/html", b"<h1>500 Internal Server Error</h1>"),
+    "nginx": (502, "text/plain",
+              b"An error occurred while reading CGI reply "
+              b"(no response received)"),
+    "apache": (500, "text/html; charset=iso-8859-1",
+               b"<h1>Internal Server Error</h1>"),
+}
+
+# The failing requests of the error-page checks and the exit code each ends
+# with when run directly.
+FAILING_REQUESTS = [
+    ("EAN-13 of letters", "btype=11&data=ABC", 6),
+    ("POSTNET without a fixed size", "btype=17&data=12345", 1),
+    ("PLANET in a fixed box", "btype=18&data=12345678901&w=300", 5),
+    ("a box too small", "w=20&h=10", 5),
+]
+
+
+class Results:
+    def __init__(self):
+        self.passed = 0
+        self.failed = []
+
+    def check(self, name, condition, detail=""):
+        if condition:
+            self.passed += 1
+            print("PASS " + name)
+        else:
+            self.failed.append(name)
+            print("FAIL %s%s" % (name, ": " + detail if detail else ""))
+        return condition
+
+
+def http_request(port, method, path, body=None):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+    headers = {}
+    if body is not None:
+        headers["Content-Type"] = "application/x-www-form-urlencoded"
+    connection.request(method, path, body=body, headers=headers)
+    response = connection.getresponse()
+    data = response.read()
+    content_type = response.getheader("Content-Type", "")
+    connection.close()
+    return response.status, content_type, data
+
+
+def direct_output(cgi, query, method="GET"):
+    if method == "GET":
+        case = {"method": "GET", "query": query.encode()}
+    else:
+        body = query.encode()
+        case = {"method": "POST", "body": body,
+                "content_length": str(len(body))}
+    return run_cgi(cgi, case)
+
+
+def read_barcode(argv):
+    try:
+        done = subprocess.run(argv, capture_output=True, timeout=60)
+    except (OSError, subprocess.TimeoutExpired):
+        return ""
+    return done.stdout.decode("latin-1").strip()
+
+
+def check_image_types(results, server, cgi, images):
+    for case in TYPE_CASES:
+        methods = ["GET"] + (["POST"] if case.btype in POST_TYPES else [])
+        for method in methods:
+            name = "%s %s type %d (%s)" % (server.name, method, case.btype,
+                                          case.name)
+            query = case.query()
+            direct = direct_output(cgi, query, method)
+            if direct.code != 0:
+                results.check(name, False, "the program itself ends with %r" %
+                              direct.code)
+                continue
+            if method == "GET":
+                status, ctype, body = http_request(
+                    server.port, "GET", "/strixel.cgi?" + query)
+            else:
+                status, ctype, body = http_request(
+                    server.port, "POST", "/strixel.cgi", query.encode())
+            if not results.check(name + ": 200 image/png",
+                                 status == 200 and ctype == "image/png",
+                                 "%d %s" % (status, ctype)):
+                continue
+            try:
+                served = Png(body)
+                drawn = Png(direct.output[len(b"Content-type: image/png\n\n"):])
+            except BadResponse as e:
+                results.check(name + ": PNG", False, str(e))
+                continue
+            results.check(name + ": PNG as drawn",
+                          (served.width, served.height, served.raster) ==
+                          (drawn.width, drawn.height, drawn.raster),
+                          "served %dx%d, drawn %dx%d" %
+                          (served.width, served.height, drawn.width,
+                           drawn.height))
+            path = os.path.join(images, "%s-%s-type%02d.png" %
+                                (server.name, method.lower(), case.btype))
+            with open(path, "wb") as f:
+                f.write(body)
+            if case.zbar is not None:
+                got = read_barcode(["zbarimg", "--quiet", "--raw", path])
+                results.check(name + ": zbar reads " + case.zbar,
+                              got == case.zbar, "read %r" % got)
+            if case.zxing is not None:
+                got = read_barcode(["ZXingReader", "-bytes", path])
+                results.check(name + ": ZXing reads " + case.zxing,
+                              got == case.zxing, "read %r" % got)
+
+
+def check_pages(results, server, cgi):
+    help_direct = direct_output(cgi, "help=1").output
+    status, ctype, body = http_request(server.port, "GET",
+                                       "/strixel.cgi?help=1")
+    results.check("%s help page" % server.name,
+                  status == 200 and ctype == "text/html" and
+                  HTML_HEADER + body == help_direct,
+                  "%d %s" % (status, ctype))
+    status, ctype, body = http_request(server.port, "POST", "/strixel.cgi",
+                                       b"help")
+    # "help" alone is no parameter: the default Code 128 image.
+    results.check("%s POST of a bare 'help' draws the default" % server.name,
+                  status == 200 and ctype == "image/png",
+                  "%d %s" % (status, ctype))
+
+    want_status, want_type, want_piece = EMPTY_CGI_ANSWERS[server.name]
+    for label, query, _ in FAILING_REQUESTS:
+        code = direct_output(cgi, query).code
+        if not results.check("%s %s fails directly" % (server.name, label),
+                             code not in (0, None), "exit code %r" % code):
+            continue
+        status, ctype, body = http_request(
+            server.port, "GET", "/strixel.cgi?" + query + "&debug=1")
+        results.check("%s %s with debug: error page %d" %
+                      (server.name, label, code),
+                      status == 200 and ctype == "text/html" and
+                      HTML_HEADER + body == error_page(code),
+                      "%d %s %r" % (status, ctype, body[:120]))
+        for method in ("GET", "POST"):
+            if method == "GET":
+                answer = http_request(server.port, "GET",
+                                      "/strixel.cgi?" + query)
+            else:
+                answer = http_request(server.port, "POST", "/strixel.cgi",
+                                      query.encode())
+            status, ctype, body = answer
+            results.check("%s %s %s without debug: %d %s" %
+                          (server.name, label, method, want_status, want_type),
+                          status == want_status and ctype == want_type and
+                          want_piece in body,
+                          "%d %s %r" % (status, ctype, body[:120]))
+
+    # Failures before the parameters are read write nothing even with
+    # debug: an over-long request, a short POST body.
+    long_query = "debug=1&data=" + "7" * 3600
+    status, ctype, body = http_request(server.port, "GET",
+                                       "/strixel.cgi?" + long_query)
+    results.check("%s over-long request: %d" % (server.name, want_status),
+                  status == want_status and want_piece in body,
+                  "%d %s" % (status, ctype))
+    status, ctype, body = http_request(server.port, "HEAD",
+                                       "/strixel.cgi?data=1")
+    results.check("%s HEAD: %d" % (server.name, want_status),
+                  status == want_status, "%d %s" % (status, ctype))
+
+
+def check_server(results, server_class, cgi, out):
+    folder = os.path.join(out, server_class.name)
+    images = os.path.join(out, "images")
+    os.makedirs(images, exist_ok=True)
+    try:
+        with server_class(folder, cgi) as server:
+            print("== %s on 127.0.0.1:%d" % (server.name, server.port))
+            check_image_types(results, server, cgi, images)
+            check_pages(results, server, cgi)
+    except (RuntimeError, OSError) as e:
+        results.check("%s starts and serves" % server_class.name, False,
+                      str(e))
+
+
+# --- Chromium ---------------------------------------------------------------
+
+IMAGE_PAGE = """<!DOCTYPE html>
+<html><head><title>Strixel types</title>
+<style>body {{ font-family: sans-serif; }} figure {{ display: inline-block;
+margin: 6px; vertical-align: top; }} img {{ border: 1px solid #ccc; }}
+</style></head>
+<body>
+<h1>One image per barcode type</h1>
+{figures}
+<pre id="sizes"></pre>
+<script>
+// Each image's own size once everything has loaded or failed.
+function record() {{
+  var lines = [];
+  for (const img of document.querySelectorAll("img")) {{
+    lines.push(img.dataset.btype + " " + (img.complete ? "done" : "pending") +
+               " " + img.naturalWidth + " " + img.naturalHeight);
+  }}
+  document.getElementById("sizes").textContent = lines.join("\\n");
+}}
+window.addEventListener("load", record);
+</script>
+</body></html>
+"""
+
+CHROMIUM_FLAGS = [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+    "--no-first-run", "--disable-background-networking",
+    "--disable-component-update", "--disable-sync", "--no-proxy-server",
+    "--disable-extensions", "--hide-scrollbars", "--mute-audio",
+]
+
+
+def chromium_binary():
+    for name in ("chromium", "chromium-browser"):
+        path = shutil.which(name)
+        if path:
+            return path
+    return None
+
+
+def run_chromium(out, name, args):
+    profile = os.path.join(out, "chromium-profile-" + name)
+    if os.path.exists(profile):
+        shutil.rmtree(profile)
+    os.makedirs(profile)
+    env = dict(os.environ, HOME=profile)
+    argv = ([chromium_binary()] + CHROMIUM_FLAGS +
+            ["--user-data-dir=" + profile] + args)
+    done = subprocess.run(argv, capture_output=True, timeout=180, env=env,
+                          stdin=subprocess.DEVNULL)
+    with open(os.path.join(out, "chromium-%s.log" % name), "wb") as f:
+        f.write(done.stderr)
+    return done
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24],
+                                                               "big")
+
+
+def check_browser(results, cgi, out):
+    if chromium_binary() is None:
+        results.check("chromium is installed", False)
+        return
+    folder = os.path.join(out, "lighttpd-browser")
+    browser_out = os.path.join(out, "browser")
+    os.makedirs(browser_out, exist_ok=True)
+    requests = [(c.btype, c.query()) for c in TYPE_CASES]
+    requests += [(t, "btype=%d&data=%s" % (t, d)) for t, d, _ in POSTAL_CASES]
+    requests.sort()
+    postal = {t for t, _, _ in POSTAL_CASES}
+    figures = "\n".join(
+        '<figure><img data-btype="%d" src="strixel.cgi?%s" alt="type %d">'
+        '<figcaption>%d</figcaption></figure>' %
+        (t, html.escape(q), t, t) for t, q in requests)
+    with web_servers.Lighttpd(folder, cgi) as server:
+        with open(os.path.join(server.docroot, "types.html"), "w") as f:
+            f.write(IMAGE_PAGE.format(figures=figures))
+        expected = {}
+        for t, q in requests:
+            status, ctype, body = http_request(server.port, "GET",
+                                               "/strixel.cgi?" + q)
+            if status == 200 and ctype == "image/png":
+                expected[t] = (Png(body).width, Png(body).height)
+
+        done = run_chromium(browser_out, "types", [
+            "--virtual-time-budget=20000", "--dump-dom",
+            server.url("types.html")])
+        match = re.search(r'<pre id="sizes">(.*?)</pre>',
+                          done.stdout.decode("utf-8", "replace"), re.S)
+        seen = {}
+        if match:
+            for line in match.group(1).strip().splitlines():
+                t, state, w, h = line.split()
+                seen[int(t)] = (state, int(w), int(h))
+        results.check("chromium reports every image", len(seen) ==
+                      len(requests), "saw %d of %d; exit %d" %
+                      (len(seen), len(requests), done.returncode))
+        for t, _ in requests:
+            state, w, h = seen.get(t, ("missing", 0, 0))
+            if t not in postal:
+                results.check("chromium type %d loads at %s" %
+                              (t, "%dx%d" % expected[t] if t in expected
+                               else "the size of its PNG"),
+                              state == "done" and (w, h) == expected.get(t),
+                              "%s %dx%d" % (state, w, h))
+            else:
+                # No image for the postal types: the <img> shows broken.
+                results.check("chromium type %d shows no image" % t,
+                              state == "done" and (w, h) == (0, 0),
+                              "%s %dx%d" % (state, w, h))
+
+        shot = os.path.join(browser_out, "types.png")
+        if os.path.exists(shot):
+            os.remove(shot)
+        run_chromium(browser_out, "types-shot", [
+            "--virtual-time-budget=20000", "--window-size=1280,2200",
+            "--screenshot=" + shot, server.url("types.html")])
+        results.check("chromium screenshot of the types page",
+                      png_size(shot) == (1280, 2200), repr(png_size(shot)))
+
+        done = run_chromium(browser_out, "help", [
+            "--virtual-time-budget=5000", "--dump-dom",
+            server.url("strixel.cgi?help=1")])
+        dom = done.stdout.decode("utf-8", "replace")
+        results.check("chromium renders the help page",
+                      "<title>Strixel application</title>" in dom and
+                      "Strixel Application. Version 1.3" in dom and
+                      dom.count("<tr") == 26,
+                      "rows %d" % dom.count("<tr"))
+        shot = os.path.join(browser_out, "help.png")
+        run_chromium(browser_out, "help-shot", [
+            "--virtual-time-budget=5000", "--window-size=1000,1400",
+            "--screenshot=" + shot, server.url("strixel.cgi?help=1")])
+        results.check("chromium screenshot of the help page",
+                      png_size(shot) == (1000, 1400), repr(png_size(shot)))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cgi", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--no-browser", action="store_true")
+    args = parser.parse_args()
+    cgi = os.path.abspath(args.cgi)
+    out = os.path.abspath(args.out)
+    os.makedirs(out, exist_ok=True)
+
+    results = Results()
+    check_server(results, web_servers.Lighttpd, cgi, out)
+    check_server(results, web_servers.NginxFcgiwrap, cgi, out)
+    check_server(results, web_servers.ApacheCgi, cgi, out)
+    if not args.no_browser:
+        print("== chromium")
+        try:
+            check_browser(results, cgi, out)
+        except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
+            results.check("chromium run", False, str(e))
+    for name in results.failed:
+        print("FAILED: " + name)
+    print("servers: %d passed, %d failed" % (results.passed,
+                                             len(results.failed)))
+    return 1 if results.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
