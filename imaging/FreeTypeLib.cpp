@@ -3,12 +3,25 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_GLYPH_H
+
+#ifdef STRIXEL_TRUETYPE_ONLY
+#include FT_MODULE_H
+// The module classes of the FreeType archive (declared in its internal
+// headers; each begins with its FT_Module_Class).
+extern "C" {
+extern const FT_Module_Class tt_driver_class;
+extern const FT_Module_Class sfnt_module_class;
+extern const FT_Module_Class ft_smooth_renderer_class;
+}
+#endif
 
 namespace {
 
@@ -56,6 +69,127 @@ const std::uint8_t *TopRow(const FT_Bitmap &bitmap) {
   return buffer;
 }
 
+// The coverage blend of one channel: the inverted values are mixed and the
+// sum truncated, which rounds the mixed value towards the text colour.
+std::uint8_t MixChannel(int old, int ink, double a) {
+  return static_cast<std::uint8_t>(
+      255 - static_cast<int>((255 - old) * (1.0 - a) + ink * a));
+}
+
+#ifdef STRIXEL_TRUETYPE_ONLY
+// FreeType's memory functions, the same as its default ones: the C heap.
+void *AllocateBlock(FT_Memory, long size) {
+  return std::malloc(static_cast<std::size_t>(size));
+}
+
+void FreeBlock(FT_Memory, void *block) {
+  std::free(block);
+}
+
+void *ReallocateBlock(FT_Memory, long, long size, void *block) {
+  return std::realloc(block, static_cast<std::size_t>(size));
+}
+
+// A constant table of the three functions; FreeType only reads it.
+constexpr FT_MemoryRec_ CHeap = {nullptr, AllocateBlock, FreeBlock,
+                                 ReallocateBlock};
+#endif
+
+// Starts a FreeType library. In the statically linked program it holds
+// only the modules a hinted TrueType face needs: the TrueType driver, the
+// SFNT table loader and the anti-aliasing renderer. FT_Init_FreeType would
+// link and start all twenty (Type 1, CFF, bitmap formats, the auto-hinter,
+// validators, ...), and starting each brings pages of its code into memory,
+// on every request. The embedded font carries its own hinting instructions
+// and never reaches any of the others, so its glyphs are the same either
+// way. (A font file without instructions would be drawn unhinted here.)
+FT_Error StartFontEngine(FT_Library *library) {
+#ifdef STRIXEL_TRUETYPE_ONLY
+  FT_Error error = FT_New_Library(const_cast<FT_Memory>(&CHeap), library);
+  if (error) {
+    *library = nullptr;
+    return error;
+  }
+  const FT_Module_Class *const modules[] = {
+      &tt_driver_class, &sfnt_module_class, &ft_smooth_renderer_class};
+  for (const FT_Module_Class *module : modules) {
+    error = FT_Add_Module(*library, module);
+    if (error) {
+      FT_Done_Library(*library);
+      *library = nullptr;
+      return error;
+    }
+  }
+  // No FT_Set_Default_Properties: the FREETYPE_PROPERTIES variable of
+  // whoever started the web server does not change the hinting, so an image
+  // depends on its request alone. (It also lives with FT_Init_FreeType.)
+  return 0;
+#else
+  return FT_Init_FreeType(library);
+#endif
+}
+
+// The counterpart of StartFontEngine. (FT_Done_FreeType lives with
+// FT_Init_FreeType and would link every module again.)
+void StopFontEngine(FT_Library library) {
+#ifdef STRIXEL_TRUETYPE_ONLY
+  FT_Done_Library(library);
+#else
+  FT_Done_FreeType(library);
+#endif
+}
+
+// Owns a copy of a glyph image (FT_Get_Glyph) and releases it.
+class GlyphImage {
+public:
+  GlyphImage() = default;
+  GlyphImage(const GlyphImage &) = delete;
+  GlyphImage &operator=(const GlyphImage &) = delete;
+  GlyphImage(GlyphImage &&other) noexcept : Image(other.Image) {
+    other.Image = nullptr;
+  }
+  GlyphImage &operator=(GlyphImage &&other) noexcept {
+    std::swap(Image, other.Image);
+    return *this;
+  }
+  ~GlyphImage() {
+    if (Image)
+      FT_Done_Glyph(Image);
+  }
+  FT_Glyph Get() const { return Image; }
+  // For FreeType calls that replace the image (FT_Glyph_To_Bitmap).
+  FT_Glyph *Address() { return &Image; }
+  explicit operator bool() const { return Image != nullptr; }
+
+private:
+  FT_Glyph Image = nullptr;
+};
+
+// A glyph as loaded without a transform: hinted, upright, at the origin.
+struct UprightGlyph {
+  bool Loaded = false;    // FT_Load_Glyph succeeded
+  FT_Vector Advance = {}; // 26.6, not rotated
+  GlyphImage Image;       // absent when not kept or when copying failed
+};
+
+// At most this many measured glyphs are kept for drawing; a longer aligned
+// text loads the rest again rather than hold every outline at once.
+constexpr std::size_t MaxKeptGlyphs = 256;
+
+UprightGlyph LoadUpright(FT_Face face, FT_UInt index, bool keepImage) {
+  UprightGlyph glyph;
+  if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT))
+    return glyph;
+  glyph.Loaded = true;
+  glyph.Advance = face->glyph->advance;
+  if (keepImage) {
+    FT_Glyph image;
+    if (!FT_Get_Glyph(face->glyph, &image))
+      *glyph.Image.Address() = image;
+  }
+  return glyph;
+}
+
 } // namespace
 
 CImageWriter::CFreeTypeLib::CFreeTypeLib(CImageWriter *owner,
@@ -69,7 +203,7 @@ CImageWriter::CFreeTypeLib::~CFreeTypeLib() {
   if (Face)
     FT_Done_Face(Face);
   if (Library)
-    FT_Done_FreeType(Library);
+    StopFontEngine(Library);
 }
 
 int CImageWriter::CFreeTypeLib::Init() {
@@ -81,10 +215,10 @@ int CImageWriter::CFreeTypeLib::Init() {
     Face = nullptr;
   }
   if (Library) {
-    FT_Done_FreeType(Library);
+    StopFontEngine(Library);
     Library = nullptr;
   }
-  FT_Error error = FT_Init_FreeType(&Library);
+  FT_Error error = StartFontEngine(&Library);
   if (error) {
     Library = nullptr;
     return error;
@@ -95,13 +229,24 @@ int CImageWriter::CFreeTypeLib::Init() {
     error =
         FT_New_Memory_Face(Library, EmbeddedFontData,
                            static_cast<FT_Long>(EmbeddedFontSize), 0, &Face);
-  if (error)
+  if (error) {
     Face = nullptr;
-  return error;
+    return error;
+  }
+  SizeIsSet = false;
+  return 0;
 }
 
 int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
   const long long h = fontHeight;
+  // Setting a character size makes the TrueType driver run the font's
+  // control value program again before the next glyph, the dearest step of
+  // drawing a short text; a barcode measures its band and draws one to
+  // three strings of one size. So a size already set is not set again and
+  // its band height is reused.
+  if (Face && SizeIsSet && SizedFontHeight == fontHeight)
+    return SizedBandHeight;
+  SizeIsSet = false;
   if (Face && !FT_Set_Char_Size(
                   Face, 0, static_cast<FT_F26Dot6>(h * PixelFraction),
                   static_cast<FT_UInt>(DpiX), static_cast<FT_UInt>(DpiY))) {
@@ -111,7 +256,11 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
       const long long depth =
           (static_cast<long long>(metrics.height) - metrics.horiBearingY) /
           PixelFraction;
-      return SaturateToInt(h + 2 * depth);
+      const int band = SaturateToInt(h + 2 * depth);
+      SizeIsSet = true;
+      SizedFontHeight = fontHeight;
+      SizedBandHeight = band;
+      return band;
     }
   }
   return SaturateToInt(TruncToLong(static_cast<double>(h) * 1.5));
@@ -141,16 +290,32 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
     glyphs.push_back(FT_Get_Char_Index(Face, static_cast<FT_ULong>(code)));
   }
 
-  // The text length in 26.6 units, measured under whatever transform the
-  // face last had; the larger advance component is the length along a
-  // quarter-turn baseline too.
+  // The transform the face had from the last string: FreeType rotates the
+  // advances measured under it. Glyphs are loaded upright at the origin and
+  // turned and moved here, with the functions FreeType applies to a glyph
+  // loaded under a transform, so that a glyph measured for the alignment
+  // need not be loaded and hinted a second time to be drawn.
+  FT_Matrix measureMatrix;
+  FT_Vector measureDelta;
+  FT_Get_Transform(Face, &measureMatrix, &measureDelta);
+  FT_Set_Transform(Face, nullptr, nullptr);
+
+  // The text length in 26.6 units, measured under that transform; the
+  // larger advance component is the length along a quarter-turn baseline
+  // too. The glyphs measured are kept for drawing, up to a bound on memory.
   long long total = 0;
+  std::vector<UprightGlyph> measured;
   if (align != 0) {
-    for (FT_UInt glyph : glyphs) {
-      if (FT_Load_Glyph(Face, glyph, FT_LOAD_DEFAULT))
-        continue;
-      const FT_Vector &advance = Face->glyph->advance;
-      total += std::max(std::llabs(advance.x), std::llabs(advance.y));
+    measured.reserve(std::min(glyphs.size(), MaxKeptGlyphs));
+    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+      UprightGlyph glyph = LoadUpright(Face, glyphs[i], i < MaxKeptGlyphs);
+      if (glyph.Loaded) {
+        FT_Vector advance = glyph.Advance;
+        FT_Vector_Transform(&advance, &measureMatrix);
+        total += std::max(std::llabs(advance.x), std::llabs(advance.y));
+      }
+      if (i < MaxKeptGlyphs)
+        measured.push_back(std::move(glyph));
     }
   }
 
@@ -190,10 +355,12 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   const bool kerns = FT_HAS_KERNING(Face);
   const bool spreads = align == 3 && width != 0;
   FT_UInt previous = 0;
-  for (FT_UInt glyph : glyphs) {
-    if (kerns && previous != 0 && glyph != 0) {
+  FT_Vector lastPen = pen;
+  for (std::size_t i = 0; i < glyphs.size(); ++i) {
+    const FT_UInt index = glyphs[i];
+    if (kerns && previous != 0 && index != 0) {
       FT_Vector kerning;
-      if (!FT_Get_Kerning(Face, previous, glyph, FT_KERNING_DEFAULT,
+      if (!FT_Get_Kerning(Face, previous, index, FT_KERNING_DEFAULT,
                           &kerning)) {
         pen.x += static_cast<FT_Pos>(
             TruncToLong(static_cast<double>(kerning.x) * c));
@@ -201,21 +368,28 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
             TruncToLong(static_cast<double>(kerning.x) * s));
       }
     }
-    FT_Set_Transform(Face, &matrix, &pen);
-    if (FT_Load_Glyph(Face, glyph, FT_LOAD_DEFAULT))
+    lastPen = pen;
+    UprightGlyph glyph = i < measured.size() ? std::move(measured[i])
+                                             : LoadUpright(Face, index, true);
+    if (!glyph.Loaded || !glyph.Image)
       continue;
-    FT_Glyph image;
-    if (FT_Get_Glyph(Face->glyph, &image))
-      continue;
-    pen.x += Face->glyph->advance.x;
-    pen.y += Face->glyph->advance.y;
+    // As FreeType does with the transform of a face: turn the outline,
+    // then move it to the pen; the advance turns with it. (A bitmap glyph
+    // of a bitmap font cannot be turned and stays where it is.)
+    FT_Glyph_Transform(glyph.Image.Get(), &matrix, &pen);
+    FT_Vector advance = glyph.Advance;
+    FT_Vector_Transform(&advance, &matrix);
+    pen.x += advance.x;
+    pen.y += advance.y;
     if (spreads) {
       pen.x += static_cast<FT_Pos>(TruncToLong(spread * c));
       pen.y += static_cast<FT_Pos>(TruncToLong(spread * s));
     }
-    previous = glyph;
-    if (!FT_Glyph_To_Bitmap(&image, FT_RENDER_MODE_NORMAL, nullptr, 1)) {
-      const auto *bitmapGlyph = reinterpret_cast<FT_BitmapGlyph>(image);
+    previous = index;
+    if (!FT_Glyph_To_Bitmap(glyph.Image.Address(), FT_RENDER_MODE_NORMAL,
+                            nullptr, 1)) {
+      const auto *bitmapGlyph =
+          reinterpret_cast<FT_BitmapGlyph>(glyph.Image.Get());
       const FT_Bitmap &bitmap = bitmapGlyph->bitmap;
       // Only 8-bit coverage can be blended; other pixel modes come only
       // from bitmap fonts given as a font file.
@@ -225,8 +399,13 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
                    ClampToInt(bitmapGlyph->left + ox),
                    ClampToInt(oy - bitmapGlyph->top), colour);
     }
-    FT_Done_Glyph(image);
   }
+  // The face keeps the transform of the last glyph, for the next string's
+  // measuring.
+  if (glyphs.empty())
+    FT_Set_Transform(Face, &measureMatrix, &measureDelta);
+  else
+    FT_Set_Transform(Face, &matrix, &lastPen);
   return true;
 }
 
@@ -257,27 +436,34 @@ void CImageWriter::CFreeTypeLib::BlendGlyph(const std::uint8_t *coverage,
   const long long canvasWidth = Owner->Width;
   const long long canvasHeight =
       std::min<long long>(Owner->Height, Owner->Rows.size());
+  // The columns of the bitmap that fall on the canvas, the same for every
+  // row.
+  const long long firstColumn =
+      std::max<long long>(0, -static_cast<long long>(x));
+  const long long endColumn =
+      std::min<long long>(width, canvasWidth - static_cast<long long>(x));
   for (int i = 0; i < rows; ++i) {
     const long long canvasY = static_cast<long long>(y) + i;
     if (canvasY < 0 || canvasY >= canvasHeight)
       continue;
     const std::uint8_t *line = coverage + static_cast<long long>(pitch) * i;
-    for (int j = 0; j < width; ++j) {
-      const long long canvasX = static_cast<long long>(x) + j;
-      if (canvasX < 0 || canvasX >= canvasWidth)
+    std::uint8_t *row = Owner->Rows[static_cast<std::size_t>(canvasY)];
+    for (long long j = firstColumn; j < endColumn; ++j) {
+      const std::uint8_t ink = line[j];
+      if (ink == 0)
         continue;
-      const double a = line[j] / 255.0;
-      if (a == 0.0)
+      std::uint8_t *pixel = row + 3 * (x + j);
+      if (ink == 255) {
+        // Full coverage mixes nothing of the old colour in.
+        pixel[0] = static_cast<std::uint8_t>(255 - inkRed);
+        pixel[1] = static_cast<std::uint8_t>(255 - inkGreen);
+        pixel[2] = static_cast<std::uint8_t>(255 - inkBlue);
         continue;
-      const int px = static_cast<int>(canvasX);
-      const int py = static_cast<int>(canvasY);
-      auto mix = [a](int old, int ink) {
-        return 255 - static_cast<int>((255 - old) * (1.0 - a) + ink * a);
-      };
-      const std::uint32_t red = mix(Owner->GetRed(px, py), inkRed);
-      const std::uint32_t green = mix(Owner->GetGreen(px, py), inkGreen);
-      const std::uint32_t blue = mix(Owner->GetBlue(px, py), inkBlue);
-      Owner->SetPixel(px, py, red | (green << 8) | (blue << 16));
+      }
+      const double a = ink / 255.0;
+      pixel[0] = MixChannel(pixel[0], inkRed, a);
+      pixel[1] = MixChannel(pixel[1], inkGreen, a);
+      pixel[2] = MixChannel(pixel[2], inkBlue, a);
     }
   }
 }

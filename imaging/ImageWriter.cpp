@@ -10,8 +10,8 @@ CImageWriter::CImageWriter(int width, int height, std::uint32_t backgroundColor,
       Font(this, fontPath, dpiX, dpiY) {}
 
 // The rows go first, then the text engine (a member, destroyed after this
-// body). Only rows that were allocated are in RowStorage, so a Create that
-// failed part way or never ran frees exactly what exists.
+// body). RowStorage holds the raster only once Create has allocated it, so
+// a Create that failed or never ran frees exactly what exists.
 CImageWriter::~CImageWriter() {
   Rows.clear();
   RowStorage.clear();
@@ -38,25 +38,28 @@ bool CImageWriter::Create() {
   RowStorage.clear();
   if (!IsRasterSizeAllowed(Width, Height))
     return false;
+  // One block holds every row, one after the other: each row is still one
+  // contiguous buffer for the encoder and one block fill for a bar, but the
+  // request makes one allocation instead of one per row.
   const std::size_t rowBytes = 3 * static_cast<std::size_t>(Width);
+  const std::size_t rasterBytes = rowBytes * static_cast<std::size_t>(Height);
+  std::unique_ptr<std::uint8_t[]> raster(new (std::nothrow)
+                                             std::uint8_t[rasterBytes]);
+  if (!raster)
+    return false;
   try {
-    RowStorage.reserve(static_cast<std::size_t>(Height));
     Rows.reserve(static_cast<std::size_t>(Height));
+    RowStorage.reserve(1);
   } catch (const std::bad_alloc &) {
+    Rows.clear();
     return false;
   }
   for (int y = 0; y < Height; ++y) {
-    std::unique_ptr<std::uint8_t[]> row(new (std::nothrow)
-                                            std::uint8_t[rowBytes]);
-    if (!row) {
-      Rows.clear();
-      RowStorage.clear();
-      return false;
-    }
-    std::memset(row.get(), 0xFF, rowBytes);
-    Rows.push_back(row.get());
-    RowStorage.push_back(std::move(row));
+    std::uint8_t *row = raster.get() + rowBytes * static_cast<std::size_t>(y);
+    std::memset(row, 0xFF, rowBytes);
+    Rows.push_back(row);
   }
+  RowStorage.push_back(std::move(raster));
   return Font.Init() == 0;
 }
 

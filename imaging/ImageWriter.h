@@ -22,8 +22,7 @@ public:
   // Text engine: draws strings into its owner canvas with FreeType.
   class CFreeTypeLib {
   public:
-    CFreeTypeLib(CImageWriter *owner, const char *fontPath, int dpiX,
-                 int dpiY);
+    CFreeTypeLib(CImageWriter *owner, const char *fontPath, int dpiX, int dpiY);
     CFreeTypeLib(const CFreeTypeLib &) = delete;
     CFreeTypeLib &operator=(const CFreeTypeLib &) = delete;
     virtual ~CFreeTypeLib();
@@ -48,6 +47,11 @@ public:
     int DpiY;
     FT_LibraryRec_ *Library = nullptr;
     FT_FaceRec_ *Face = nullptr;
+    // The character size last set on Face and the band height measured
+    // for it.
+    bool SizeIsSet = false;
+    int SizedFontHeight = 0;
+    int SizedBandHeight = 0;
   };
 
   CImageWriter(int width, int height, std::uint32_t backgroundColor,
