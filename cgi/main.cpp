@@ -1,3 +1,5 @@
 #include "cgi/RequestIntake.h"
 
-int main() { return HandleRequest(); }
+int main() {
+  return HandleRequest();
+}

@@ -31,8 +31,8 @@ CgiResult RunCgi(const std::map<std::string, std::string> &env,
 CgiResult RunGet(const std::string &query);
 CgiResult RunPost(const std::string &body);
 
-extern const char PngHeader[];   // "Content-type: image/png\n\n"
-extern const char HtmlHeader[];  // "Content-type: text/html\n\n"
+extern const char PngHeader[];  // "Content-type: image/png\n\n"
+extern const char HtmlHeader[]; // "Content-type: text/html\n\n"
 
 // Whether output is an image response, and its PNG bytes.
 bool IsPngResponse(const std::string &output);
