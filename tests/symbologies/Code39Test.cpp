@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/BarcodeHolder.h"
+#include "support/TextFlags.h"
 #include "symbologies/Code39.h"
 
 namespace {
@@ -12,24 +13,7 @@ namespace {
 constexpr int Code39Type = 2;
 constexpr int Code39ExtType = 3;
 
-struct Flags {
-  bool ShowStSt = false;
-  bool ShowCheck = true;
-  bool CalcCheck = true;
-  bool NonPrintingToTxt = true;
-};
-
-std::unique_ptr<CBarcodeSym> MakeSymbol(int type, const std::string &text,
-                                        const Flags &flags = Flags()) {
-  CBarcodeProps props;
-  props.BarType = type;
-  props.BarText = text;
-  props.ShowStSt = flags.ShowStSt;
-  props.ShowCheck = flags.ShowCheck;
-  props.CalcCheck = flags.CalcCheck;
-  props.NonPrintingToTxt = flags.NonPrintingToTxt;
-  return CreateBarcodeSym(props);
-}
+using Flags = TextFlags;
 
 CBarcodeSymCode39 &AsCode39(const std::unique_ptr<CBarcodeSym> &symbol) {
   return dynamic_cast<CBarcodeSymCode39 &>(*symbol);
