@@ -91,23 +91,20 @@ void CBarcodeSymCodabar::BuildDisplayText() {
     display.push_back(text.back());
 }
 
-void CBarcodeSymCodabar::AppendCharacterPattern(std::uint8_t byte,
-                                                bool &isBar) {
+namespace {
+
+const char *WideFlagsOf(std::uint8_t byte) {
   std::size_t row = 0;
-  if (!LookUpCharacter(byte, row))
-    return;
-  AppendNarrowWide(CodabarPatterns[row].Wide, isBar);
-  AppendElement(Space1); // the narrow gap between characters
-  isBar = !isBar;
+  return CBarcodeSymCodabar::LookUpCharacter(byte, row)
+             ? CodabarPatterns[row].Wide
+             : nullptr;
 }
+
+} // namespace
 
 bool CBarcodeSymCodabar::Encode() {
   if (!PrepareEncode())
     return false;
-  bool isBar = true;
-  for (std::uint8_t byte : Settings.CodeChars)
-    AppendCharacterPattern(byte, isBar);
-  if (!Elements.empty())
-    Elements.pop_back(); // no gap after the stop character
+  AppendDiscreteCharacters(Settings.CodeChars, WideFlagsOf);
   return true;
 }

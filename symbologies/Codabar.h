@@ -24,8 +24,4 @@ public:
   static std::uint8_t UpperStartStop(std::uint8_t byte);
   // The row of a character of the symbology (data or upper-case start/stop).
   static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
-
-private:
-  // Appends the seven elements of a character and the narrow gap after it.
-  void AppendCharacterPattern(std::uint8_t byte, bool &isBar);
 };

@@ -61,22 +61,20 @@ void CBarcodeSymCode11::BuildDisplayText() {
     display.push_back(StartStop);
 }
 
-void CBarcodeSymCode11::AppendCharacterPattern(std::uint8_t byte, bool &isBar) {
+namespace {
+
+const char *WideFlagsOf(std::uint8_t byte) {
   std::size_t row = 0;
-  if (!LookUpCharacter(byte, row))
-    return;
-  AppendNarrowWide(Code11Patterns[row].Wide, isBar);
-  AppendElement(Space1); // the narrow gap between characters
-  isBar = !isBar;
+  return CBarcodeSymCode11::LookUpCharacter(byte, row)
+             ? Code11Patterns[row].Wide
+             : nullptr;
 }
+
+} // namespace
 
 bool CBarcodeSymCode11::Encode() {
   if (!PrepareEncode())
     return false;
-  bool isBar = true;
-  for (std::uint8_t byte : Settings.CodeChars)
-    AppendCharacterPattern(byte, isBar);
-  if (!Elements.empty())
-    Elements.pop_back(); // no gap after the stop character
+  AppendDiscreteCharacters(Settings.CodeChars, WideFlagsOf);
   return true;
 }

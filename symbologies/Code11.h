@@ -20,8 +20,4 @@ public:
 
   // The row of a character of the symbology ("S" included).
   static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
-
-private:
-  // Appends the five elements of a character and the narrow gap after it.
-  void AppendCharacterPattern(std::uint8_t byte, bool &isBar);
 };
