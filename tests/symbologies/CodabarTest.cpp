@@ -5,16 +5,13 @@
 #include <vector>
 
 #include "engine/BarcodeHolder.h"
+#include "support/DiscreteReader.h"
 
 namespace {
 
 // Codabar as published: seven elements (bar first) of each character, n
 // narrow and w wide.
-struct CodabarChar {
-  char Character;
-  const char *Widths;
-};
-const CodabarChar CodabarTable[] = {
+const PublishedChar CodabarTable[] = {
     {'0', "nnnnnww"}, {'1', "nnnnwwn"}, {'2', "nnnwnnw"}, {'3', "wwnnnnn"},
     {'4', "nnwnnwn"}, {'5', "wnnnnwn"}, {'6', "nwnnnnw"}, {'7', "nwnnwnn"},
     {'8', "nwwnnnn"}, {'9', "wnnwnnn"}, {'-', "nnnwwnn"}, {'$', "nnwwnnn"},
@@ -25,28 +22,7 @@ const CodabarChar CodabarTable[] = {
 // Reads the characters back from the pattern: seven alternating elements a
 // character, a narrow space between characters. "!" marks a malformed one.
 std::string ReadCodabar(const std::vector<std::uint8_t> &elements) {
-  if (elements.size() % 8 != 7)
-    return "!";
-  std::string chars;
-  for (std::size_t i = 0; i < elements.size(); i += 8) {
-    std::string widths;
-    for (std::size_t k = 0; k < 7; ++k) {
-      const std::uint8_t e = elements[i + k];
-      const bool bar = k % 2 == 0;
-      if ((bar && e != Bar1 && e != WideBar) ||
-          (!bar && e != Space1 && e != WideSpace))
-        return "!";
-      widths += (e == WideBar || e == WideSpace) ? 'w' : 'n';
-    }
-    if (i + 7 < elements.size() && elements[i + 7] != Space1)
-      return "!";
-    char found = '?';
-    for (const CodabarChar &c : CodabarTable)
-      if (widths == c.Widths)
-        found = c.Character;
-    chars += found;
-  }
-  return chars;
+  return ReadDiscrete(elements, 7, CodabarTable);
 }
 
 std::unique_ptr<CBarcodeSym> MakeCodabar(const char *text, bool showStSt) {

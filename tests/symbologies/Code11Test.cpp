@@ -5,16 +5,13 @@
 #include <vector>
 
 #include "engine/BarcodeHolder.h"
+#include "support/DiscreteReader.h"
 
 namespace {
 
 // Code 11 as published: five elements (bar first) of each character, n
 // narrow and w wide; "*" is the start/stop character.
-struct Code11Char {
-  char Character;
-  const char *Widths;
-};
-const Code11Char Code11Table[] = {
+const PublishedChar Code11Table[] = {
     {'0', "nnnnw"}, {'1', "wnnnw"}, {'2', "nwnnw"}, {'3', "wwnnn"},
     {'4', "nnwnw"}, {'5', "wnwnn"}, {'6', "nwwnn"}, {'7', "nnnww"},
     {'8', "wnnwn"}, {'9', "wnnnn"}, {'-', "nnwnn"}, {'*', "nnwwn"},
@@ -23,28 +20,7 @@ const Code11Char Code11Table[] = {
 // Reads the characters back: five alternating elements a character, a
 // narrow space between characters. "!" marks a malformed pattern.
 std::string ReadCode11(const std::vector<std::uint8_t> &elements) {
-  if (elements.size() % 6 != 5)
-    return "!";
-  std::string chars;
-  for (std::size_t i = 0; i < elements.size(); i += 6) {
-    std::string widths;
-    for (std::size_t k = 0; k < 5; ++k) {
-      const std::uint8_t e = elements[i + k];
-      const bool bar = k % 2 == 0;
-      if ((bar && e != Bar1 && e != WideBar) ||
-          (!bar && e != Space1 && e != WideSpace))
-        return "!";
-      widths += (e == WideBar || e == WideSpace) ? 'w' : 'n';
-    }
-    if (i + 5 < elements.size() && elements[i + 5] != Space1)
-      return "!";
-    char found = '?';
-    for (const Code11Char &c : Code11Table)
-      if (widths == c.Widths)
-        found = c.Character;
-    chars += found;
-  }
-  return chars;
+  return ReadDiscrete(elements, 5, Code11Table);
 }
 
 std::unique_ptr<CBarcodeSym> MakeCode11(const char *text) {
