@@ -9,16 +9,9 @@
 #include "engine/BarcodeHolder.h"
 #include "engine/BarcodeSym.h"
 #include "imaging/ImageWriter.h"
+#include "imaging/IntRange.h"
 
 namespace {
-
-int SaturateToInt(std::int64_t value) {
-  if (value > INT_MAX)
-    return INT_MAX;
-  if (value < INT_MIN)
-    return INT_MIN;
-  return static_cast<int>(value);
-}
 
 // The human-readable text is turned with the symbol; the angle uses this
 // approximation of pi so that quarter turns come out as they always have.

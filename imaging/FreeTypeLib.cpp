@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/IntRange.h"
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_GLYPH_H
@@ -44,10 +46,6 @@ long long RoundHalfAwayLong(double value) {
 int ClampToInt(long long value) {
   return static_cast<int>(
       std::clamp<long long>(value, INT_MIN / 2, INT_MAX / 2));
-}
-
-int SaturateToInt(long long value) {
-  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
 // The 16.16 rotation by angle; each entry truncated toward zero.
