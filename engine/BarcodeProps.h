@@ -42,6 +42,12 @@ enum Orientation : std::int32_t {
   Rotate270 = 270,
 };
 
+// Whether the symbol's length runs across the image (0 and 180 degrees)
+// rather than up or down it (90 and 270).
+constexpr bool RunsHorizontally(std::int32_t orientation) {
+  return orientation == Rotate0 || orientation == Rotate180;
+}
+
 // Where the pattern lies along the length of a box longer than the symbol.
 enum BarAlignment : std::int32_t {
   BarsAtStart = 0,
