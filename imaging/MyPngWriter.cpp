@@ -2,8 +2,11 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <new>
 
 #include <png.h>
+
+#include "engine/ErrorCodes.h"
 
 namespace strixel {
 
@@ -23,12 +26,31 @@ std::time_t SystemClock() {
 }
 
 // libpng's own handler prints and, without a jump buffer, aborts; this one
-// returns control to WriteImage, which ends the request with EncoderError.
+// returns control to EncodeRows, which reports the failure.
 [[noreturn]] void OnEncoderError(png_structp png, png_const_charp) {
   png_longjmp(png, 1);
 }
 
 void OnEncoderWarning(png_structp, png_const_charp) {}
+
+bool Append(std::string &file, const png_bytep data, png_size_t length) {
+  try {
+    file.append(reinterpret_cast<const char *>(data), length);
+    return true;
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+}
+
+// The encoder's output goes to memory, so that nothing of a file that cannot
+// be finished reaches the response. An allocation failure must not unwind
+// through libpng: it becomes an encoder error.
+void AppendToFile(png_structp png, png_bytep data, png_size_t length) {
+  if (!Append(*static_cast<std::string *>(png_get_io_ptr(png)), data, length))
+    png_error(png, "out of memory");
+}
+
+void FlushNothing(png_structp) {}
 
 // One tEXt entry; libpng wants writable keyword and text pointers.
 png_text TextEntry(char *keyword, char *text) {
@@ -54,14 +76,9 @@ struct PngTexts {
   char SoftwareText[14] = "Software_Text";
 };
 
-// Everything libpng may jump out of. It holds no object with a destructor,
-// so the jump skips no clean-up: the structures are released by the caller.
-int EncodeRows(png_structp png, png_infop info, std::FILE *stream,
-               CMyPngWriter &writer, PngTexts &texts) {
-  if (setjmp(png_jmpbuf(png)))
-    return CMyPngWriter::EncoderError;
-
-  png_init_io(png, stream);
+// Everything that goes before the image data: header, gamma, time and texts.
+void SetUpChunks(png_structp png, png_infop info, CMyPngWriter &writer,
+                 PngTexts &texts) {
   png_set_compression_level(png, writer.CompressionLevel == -2
                                      ? DefaultCompressionLevel
                                      : writer.CompressionLevel);
@@ -89,11 +106,57 @@ int EncodeRows(png_structp png, png_infop info, std::FILE *stream,
       TextEntry(texts.SoftwareKey, texts.SoftwareText),
   };
   png_set_text(png, info, entries, TextChunkCount);
+}
 
+// The filter libpng's default choice takes for a row, where that is known
+// without trying the five filters; PNG_ALL_FILTERS lets libpng search.
+// libpng keeps the filter whose filtered bytes have the smallest sum of
+// absolute values (bytes of 128 and above count as negative), trying None,
+// Sub, Up, Average and Paeth in that order and keeping the first smallest:
+// - an all-zero row scores 0 with None, which no later filter can undercut;
+// - any other row that equals the row above scores 0 with Up, while None
+//   scores above 0 (it has a non-zero byte) and so does Sub (a zero Sub row
+//   would make every byte equal to the zero bytes left of the first pixel).
+// The first row is left to libpng: its first row also sets up the buffers
+// the filters of the later rows need.
+int FilterOfRow(const std::uint8_t *row, const std::uint8_t *above,
+                std::size_t bytes) {
+  if (!above)
+    return PNG_ALL_FILTERS;
+  if (row[0] == 0 && std::memcmp(row, row + 1, bytes - 1) == 0)
+    return PNG_FILTER_NONE;
+  if (std::memcmp(row, above, bytes) == 0)
+    return PNG_FILTER_UP;
+  return PNG_ALL_FILTERS;
+}
+
+// Writes the rows one at a time, each with the filter choice above; the file
+// is byte for byte what png_write_image with the default filters writes.
+void WriteRows(png_structp png, const std::vector<std::uint8_t *> &rows,
+               std::size_t rowBytes) {
+  int current = PNG_ALL_FILTERS;
+  for (std::size_t y = 0; y < rows.size(); ++y) {
+    const int filter =
+        FilterOfRow(rows[y], y > 0 ? rows[y - 1] : nullptr, rowBytes);
+    if (filter != current)
+      png_set_filter(png, PNG_FILTER_TYPE_BASE, filter);
+    current = filter;
+    png_write_row(png, rows[y]);
+  }
+}
+
+// Everything libpng may jump out of. It holds no object with a destructor,
+// so the jump skips no clean-up: the structures are released by the caller.
+int EncodeRows(png_structp png, png_infop info, std::string &file,
+               CMyPngWriter &writer, PngTexts &texts) {
+  if (setjmp(png_jmpbuf(png)))
+    return Failure;
+  png_set_write_fn(png, &file, AppendToFile, FlushNothing);
+  SetUpChunks(png, info, writer, texts);
   png_write_info(png, info);
-  png_write_image(png, writer.Rows.data());
+  WriteRows(png, writer.Rows, 3 * static_cast<std::size_t>(writer.Width));
   png_write_end(png, info);
-  return 0;
+  return Success;
 }
 
 } // namespace
@@ -106,28 +169,41 @@ CMyPngWriter::CMyPngWriter(int width, int height, const char *fontPath,
 
 CMyPngWriter::~CMyPngWriter() = default;
 
-int CMyPngWriter::WriteImage(std::FILE *stream) {
+int CMyPngWriter::EncodeImage(std::string &file) {
   // A raster that was never created (or failed to be) has no rows to hand
   // over.
-  if (!stream || Width < 1 || Height < 1 ||
+  if (Width < 1 || Height < 1 ||
       Rows.size() != static_cast<std::size_t>(Height))
-    return EncoderError;
+    return Failure;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
                                             OnEncoderError, OnEncoderWarning);
   if (!png)
-    return EncoderError;
+    return Failure;
   png_infop info = png_create_info_struct(png);
   if (!info) {
     png_destroy_write_struct(&png, nullptr);
-    return EncoderError;
+    return Failure;
   }
+  const std::size_t before = file.size();
   PngTexts texts;
-  int result = EncodeRows(png, info, stream, *this, texts);
+  const int result = EncodeRows(png, info, file, *this, texts);
   png_destroy_write_struct(&png, &info);
-  // A short write must not pass for a complete image.
-  if (result == 0 && (std::fflush(stream) != 0 || std::ferror(stream)))
-    result = EncoderError;
+  if (result != Success)
+    file.resize(before);
   return result;
+}
+
+int CMyPngWriter::WriteImage(std::FILE *stream) {
+  if (!stream)
+    return Failure;
+  std::string file;
+  if (EncodeImage(file) != Success)
+    return Failure;
+  // A short write must not pass for a complete image.
+  if (std::fwrite(file.data(), 1, file.size(), stream) != file.size() ||
+      std::fflush(stream) != 0)
+    return Failure;
+  return Success;
 }
 
 } // namespace strixel

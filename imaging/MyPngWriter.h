@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 #include "imaging/ImageWriter.h"
 
@@ -9,14 +10,17 @@ namespace strixel {
 // The PNG form of the raster: IHDR, gAMA, tIME, five tEXt chunks, IDAT, IEND.
 class CMyPngWriter : public CImageWriter {
 public:
-  // Exit code of a request whose image the encoder could not finish.
-  static constexpr int EncoderError = 2;
   using ClockFunction = std::time_t (*)();
 
   CMyPngWriter(int width, int height, const char *fontPath, int dpiX, int dpiY,
                std::uint32_t backgroundColor, int compressionLevel);
   ~CMyPngWriter() override;
+  // Encodes the raster and writes the whole file onto stream; 0, or Failure
+  // when the encoder or the stream failed.
   int WriteImage(std::FILE *stream) override;
+  // Appends the PNG file of the raster to file; 0, or Failure with file left
+  // as it was.
+  int EncodeImage(std::string &file);
 
   int CompressionLevel;
   double Gamma = 0.5;

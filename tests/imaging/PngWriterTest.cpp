@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
 #include "support/CgiRunner.h"
 
@@ -343,7 +344,7 @@ TEST(PngWriter, EncoderErrorsAreReturnedWithoutEndingTheProcess) {
     ASSERT_NE(stream, nullptr);
     if (row.Unbuffered)
       std::setvbuf(stream, nullptr, _IONBF, 0);
-    EXPECT_EQ(writer.WriteImage(stream), CMyPngWriter::EncoderError);
+    EXPECT_EQ(writer.WriteImage(stream), Failure);
     std::fclose(stream);
   }
 }
@@ -361,7 +362,7 @@ TEST(PngWriter, RasterThatWasNeverCreatedIsAnEncoderError) {
     }
     int result = -1;
     EXPECT_TRUE(WriteToMemory(writer, &result).empty());
-    EXPECT_EQ(result, CMyPngWriter::EncoderError);
+    EXPECT_EQ(result, Failure);
   }
 }
 
