@@ -1,7 +1,9 @@
 #include "cgi/HtmlPages.h"
 
-#include <cstdio>
 #include <string>
+
+#include "cgi/RequestLimits.h"
+#include "engine/ErrorCodes.h"
 
 namespace strixel {
 
@@ -122,53 +124,53 @@ std::string ParameterDocumentation() {
 
 const char *ErrorMessage(int code) {
   switch (code) {
-  case 0:
+  case Success:
     return "Ok.";
-  case 1:
+  case InvalidArgument:
     return "Error: Invalid argument.";
-  case 2:
+  case Failure:
     return "Error: Fail.";
-  case 3:
+  case CannotCreateCanvas:
     return "Error: Cant initialize PNG creator.";
-  case 4:
+  case CannotSetType:
     return "Error: Cant set up a barcode type (symbology)";
-  case 5:
+  case InvalidBarcodeSize:
     return "Error: Invalid barcode size.";
-  case 6:
+  case InvalidBarcodeText:
     return "Error: Invalid barcode text.";
-  case 11:
+  case OutputNameEmpty:
     return "Error: Output file name cant be empty.";
-  case 12:
+  case CannotOpenOutput:
     return "Error: Cant open output file.";
-  case 13:
+  case CannotCloseOutput:
     return "Error: Cant close output file.";
-  case 14:
+  case UnknownException:
     return "Error: Unknown exception.";
   default:
     return "Error: Unknown error.";
   }
 }
 
-void PrintErrorPage(int code) {
-  std::fputs(HtmlHeader, stdout);
-  std::fputs("<html><head><title>Strixel application</title></head><body>\n",
-             stdout);
-  std::printf("<b><font color='#ff0000'>%s</font></b>\n", ErrorMessage(code));
-  std::fputs("</body></html>\n", stdout);
+// The page is written from constant pieces, without allocating: it also
+// reports a failed allocation.
+bool PrintErrorPage(int code) {
+  return WriteResponse(
+      {HtmlHeader,
+       "<html><head><title>Strixel application</title></head><body>\n",
+       "<b><font color='#ff0000'>", ErrorMessage(code), "</font></b>\n",
+       "</body></html>\n"});
 }
 
-void PrintHelpPage() {
+bool PrintHelpPage() {
   const std::string documentation = ParameterDocumentation();
-  std::fputs(HtmlHeader, stdout);
-  std::fputs("<html><head><title>Strixel application</title><STYLE "
-             "type='text/css'>td {font-size:11px; font-family:Verdana,Arial; "
-             "color:000000; font-weight:300; font-style:normal; "
-             "text-decoration:none}</STYLE></head><body>\n",
-             stdout);
-  std::printf("<b>Strixel Application. Version %s</b><br><br>\n",
-              ProductVersion);
-  std::fputs(documentation.c_str(), stdout);
-  std::fputs("</body></html>\n", stdout);
+  return WriteResponse(
+      {HtmlHeader,
+       "<html><head><title>Strixel application</title><STYLE "
+       "type='text/css'>td {font-size:11px; font-family:Verdana,Arial; "
+       "color:000000; font-weight:300; font-style:normal; "
+       "text-decoration:none}</STYLE></head><body>\n",
+       "<b>Strixel Application. Version ", ProductVersion, "</b><br><br>\n",
+       documentation, "</body></html>\n"});
 }
 
 } // namespace strixel

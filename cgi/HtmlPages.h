@@ -2,8 +2,11 @@
 
 namespace strixel {
 
+// The message of an error code, as the error page shows it.
 const char *ErrorMessage(int code);
-void PrintErrorPage(int code);
-void PrintHelpPage();
+// The two HTML responses, each written whole to standard output; false when
+// standard output took less than all of it.
+bool PrintErrorPage(int code);
+bool PrintHelpPage();
 
 } // namespace strixel

@@ -1,9 +1,11 @@
 #include "cgi/ImageResponse.h"
 
-#include <cstdio>
+#include <string>
 
 #include "cgi/HtmlPages.h"
+#include "cgi/RequestLimits.h"
 #include "engine/BarcodeHolder.h"
+#include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
 
 namespace strixel {
@@ -14,12 +16,18 @@ namespace {
 // scales the text.
 constexpr int ScreenDpi = 96;
 constexpr int DefaultCompression = -2;
+constexpr std::uint32_t White = 0xFFFFFF;
+const char PngHeader[] = "Content-type: image/png\n\n";
 
-int Fail(int code) {
-  if (DebugMode)
-    PrintErrorPage(code);
+} // namespace
+
+int FailRequest(int code) {
+  if (DebugMode && !PrintErrorPage(code))
+    return Failure;
   return code;
 }
+
+namespace {
 
 void WriteSettings(CBarcodeSym &symbol, const RequestSettings &request) {
   CBarcodeProps &props = symbol.Settings;
@@ -44,44 +52,53 @@ void WriteSettings(CBarcodeSym &symbol, const RequestSettings &request) {
   symbol.SetBarText(request.BarText.c_str());
 }
 
+// The image size: fixed by the request, or the symbol's length along it.
+int ImageSize(CBarcodeHolder &holder, const RequestSettings &request,
+              int &width, int &height) {
+  width = request.Width;
+  height = request.Height;
+  if (request.FixedSize)
+    return Success;
+  double length = 0;
+  if (int error =
+          holder.ComputeSymbolLength(request.ModuleSize, 1, 1, Pixels, length))
+    return error;
+  const int pixels = static_cast<int>(length);
+  if (RunsHorizontally(request.Orientation))
+    width = pixels;
+  else
+    height = pixels;
+  return Success;
+}
+
 } // namespace
 
 int RenderImageResponse(const RequestSettings &request) {
   CBarcodeHolder holder;
   if (holder.GetSymbol() == nullptr)
-    return Fail(4);
+    return FailRequest(CannotSetType);
   WriteSettings(*holder.GetSymbol(), request);
   if (!holder.SetType(request.BarType))
-    return Fail(4);
-
-  int width = request.Width;
-  int height = request.Height;
-  if (!request.FixedSize) {
-    double length = 0;
-    if (int error = holder.ComputeSymbolLength(request.ModuleSize, 1, 1, Pixels,
-                                               length))
-      return Fail(error);
-    const int pixels = static_cast<int>(length);
-    if (request.Orientation == 0 || request.Orientation == 180)
-      width = pixels;
-    else
-      height = pixels;
-  }
+    return FailRequest(CannotSetType);
+  int width = 0;
+  int height = 0;
+  if (int error = ImageSize(holder, request, width, height))
+    return FailRequest(error);
   const CRect rect{0, width, 0, height};
 
-  CMyPngWriter writer(width, height, nullptr, ScreenDpi, ScreenDpi, 0xFFFFFF,
+  CMyPngWriter writer(width, height, nullptr, ScreenDpi, ScreenDpi, White,
                       DefaultCompression);
   if (!writer.Create())
-    return Fail(3);
+    return FailRequest(CannotCreateCanvas);
   if (int error = holder.GetSymbol()->Draw(writer, &rect))
-    return Fail(error);
+    return FailRequest(error);
 
-  // The header and the image go out as bytes: no line-end translation.
-  std::fflush(stdout);
-  std::fputs("Content-type: image/png\n\n", stdout);
-  const int written = writer.WriteImage(stdout);
-  std::fflush(stdout);
-  return written;
+  // The file is complete in memory before the first byte goes out: an
+  // encoder failure leaves no half image behind a 200 answer.
+  std::string png;
+  if (writer.EncodeImage(png) != Success)
+    return FailRequest(Failure);
+  return WriteResponse({PngHeader, png}) ? Success : Failure;
 }
 
 } // namespace strixel

@@ -8,4 +8,8 @@ namespace strixel {
 // request's error code.
 int RenderImageResponse(const RequestSettings &settings);
 
+// Ends a failed request: the error page when DebugMode asks for it; returns
+// code, or Failure when the page could not be written.
+int FailRequest(int code);
+
 } // namespace strixel

@@ -3,6 +3,8 @@
 #include "cgi/HtmlPages.h"
 #include "cgi/ImageResponse.h"
 #include "cgi/QueryParams.h"
+#include "cgi/RequestLimits.h"
+#include "engine/ErrorCodes.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -61,33 +63,31 @@ bool ReadPostBody(int length, std::string &text) {
 int ReadRequestText(std::string &text) {
   const char *method = std::getenv("REQUEST_METHOD");
   if (!method)
-    return 1;
+    return InvalidArgument;
   if (EqualsIgnoringCase(method, "post")) {
     const char *contentLength = std::getenv("CONTENT_LENGTH");
     if (!contentLength)
-      return 1;
+      return InvalidArgument;
     const int length = ParseIntValue(contentLength);
     if (length < 1 || !ReadPostBody(length, text))
-      return 1;
+      return InvalidArgument;
   } else if (EqualsIgnoringCase(method, "get")) {
     const char *query = std::getenv("QUERY_STRING");
     if (!query)
-      return 1;
+      return InvalidArgument;
     if (std::strlen(query) > MaxRequestLength)
-      return 6;
+      return InvalidBarcodeText;
     text = query;
   } else {
-    return 1;
+    return InvalidArgument;
   }
-  return text.size() > MaxRequestLength ? 6 : 0;
+  return text.size() > MaxRequestLength ? InvalidBarcodeText : Success;
 }
 
 int HandleRequestText(const std::string &text) {
   CQueryParams params(text.c_str());
-  if (params.Find("help")) {
-    PrintHelpPage();
-    return 0;
-  }
+  if (params.Find("help"))
+    return PrintHelpPage() ? Success : Failure;
   RequestSettings settings;
   ReadRequestSettings(params, settings);
   return RenderImageResponse(settings);
@@ -96,18 +96,22 @@ int HandleRequestText(const std::string &text) {
 } // namespace
 
 int HandleRequest() {
+  return HandleRequest(RequestLimits());
+}
+
+int HandleRequest(const RequestLimits &limits) {
+  const CRequestLimits limited(limits);
   try {
     std::string text;
     const int readResult = ReadRequestText(text);
-    if (readResult != 0)
+    if (readResult != Success)
       return readResult;
     return HandleRequestText(text);
   } catch (...) {
     // Only an allocation can fail this way; every object of the request
-    // has been released by the time the handler runs.
-    if (DebugMode)
-      PrintErrorPage(14);
-    return 14;
+    // has been released by the time the handler runs, and nothing has been
+    // written: the response goes out in one piece at the end.
+    return FailRequest(UnknownException);
   }
 }
 

@@ -6,6 +6,7 @@
 namespace strixel {
 
 class CQueryParams;
+struct RequestLimits;
 
 // The checked request parameters handed to the image response.
 struct RequestSettings {
@@ -38,8 +39,11 @@ struct RequestSettings {
 // Whether a failed request answers with the HTML error page.
 extern bool DebugMode;
 
-// Handles the one CGI request of the process; returns its exit code.
+// Handles the one CGI request of the process within the CPU and wall-clock
+// limits of a request; returns its exit code.
 int HandleRequest();
+// The same within the given limits (tests shorten them).
+int HandleRequest(const RequestLimits &limits);
 
 // Request value conversions. ParseIntValue reads like atoi (white space, a
 // sign, digits up to the first other byte, none give 0) but saturates at
