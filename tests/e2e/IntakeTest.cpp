@@ -210,30 +210,18 @@ TEST(IntakeTest, RequestsAnsweredWithoutDrawing) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define STRIXEL_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define STRIXEL_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 // Runs the program with its address space limited to 256 MiB, far below
 // the largest length a request may announce.
-[[maybe_unused]] CgiResult RunWithSmallMemory(const Environment &env,
-                                              const std::string &body) {
+CgiResult RunWithSmallMemory(const Environment &env, const std::string &body) {
   std::vector<std::string> envStrings;
   for (const auto &entry : env)
     envStrings.push_back(entry.first + "=" + entry.second);
-  return RunProcess(
-      {"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\"", STRIXEL_CGI_PATH},
-      envStrings, body, 60);
+  return RunCgiInAddressSpace(262144, envStrings, body);
 }
 
 TEST(IntakeTest, AnnouncedLengthDoesNotDecideTheMemoryUsed) {
-#ifdef STRIXEL_ADDRESS_SANITIZER
-  GTEST_SKIP() << "the address sanitizer needs more address space";
-#else
+  if (AddressSanitizerBuild())
+    GTEST_SKIP() << "the address sanitizer needs more address space";
   const struct {
     const char *Name;
     std::string Body;
@@ -256,7 +244,6 @@ TEST(IntakeTest, AnnouncedLengthDoesNotDecideTheMemoryUsed) {
   const CgiResult result = RunWithSmallMemory(PostOf(big), big);
   EXPECT_EQ(result.ExitCode, 0);
   EXPECT_EQ(result.Output, ExpectedHelpPage);
-#endif
 }
 
 } // namespace

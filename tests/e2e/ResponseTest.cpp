@@ -88,18 +88,9 @@ TEST(Response, RefusedWritesEndWithExitCodeTwo) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define STRIXEL_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define STRIXEL_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 TEST(Response, EncoderOutOfMemoryWritesNoImage) {
-#ifdef STRIXEL_ADDRESS_SANITIZER
-  GTEST_SKIP() << "the address sanitizer needs more address space";
-#else
+  if (AddressSanitizerBuild())
+    GTEST_SKIP() << "the address sanitizer needs more address space";
   // 64 MiB of address space hold the raster of this request but not the
   // encoder's work as well.
   const struct {
@@ -110,14 +101,12 @@ TEST(Response, EncoderOutOfMemoryWritesNoImage) {
       {"xdim=9000&h=20&text=0&debug=1", ExpectedErrorPage("Error: Fail.")}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.Query);
-    const CgiResult result = RunProcess(
-        {"/bin/sh", "-c", "ulimit -v 65536 && exec \"$0\"", STRIXEL_CGI_PATH},
-        {"REQUEST_METHOD=GET", std::string("QUERY_STRING=") + row.Query}, "",
-        60);
+    const CgiResult result = RunCgiInAddressSpace(
+        65536, {"REQUEST_METHOD=GET", std::string("QUERY_STRING=") + row.Query},
+        "");
     EXPECT_EQ(result.ExitCode, Failure);
     EXPECT_EQ(result.Output, row.Output);
   }
-#endif
 }
 
 } // namespace

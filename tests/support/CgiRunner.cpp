@@ -133,6 +133,30 @@ CgiResult RunPost(const std::string &body) {
                 body);
 }
 
+CgiResult RunCgiInAddressSpace(long limitKiB,
+                               const std::vector<std::string> &env,
+                               const std::string &body) {
+  const std::string script =
+      "ulimit -v " + std::to_string(limitKiB) + " && exec \"$0\"";
+  return RunProcess({"/bin/sh", "-c", script, STRIXEL_CGI_PATH}, env, body, 60);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define STRIXEL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define STRIXEL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+bool AddressSanitizerBuild() {
+#ifdef STRIXEL_ADDRESS_SANITIZER
+  return true;
+#else
+  return false;
+#endif
+}
+
 bool IsPngResponse(const std::string &output) {
   return output.compare(0, std::strlen(PngHeader), PngHeader) == 0;
 }

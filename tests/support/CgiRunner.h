@@ -30,6 +30,14 @@ CgiResult RunCgi(const std::map<std::string, std::string> &env,
                  int timeoutSeconds = 20);
 CgiResult RunGet(const std::string &query);
 CgiResult RunPost(const std::string &body);
+// Runs the program with its address space limited to limitKiB (ulimit -v),
+// exactly the given environment (KEY=VALUE strings) and body.
+CgiResult RunCgiInAddressSpace(long limitKiB,
+                               const std::vector<std::string> &env,
+                               const std::string &body);
+// Whether this build runs under AddressSanitizer, which needs far more
+// address space than such limits leave.
+bool AddressSanitizerBuild();
 
 extern const char PngHeader[];  // "Content-type: image/png\n\n"
 extern const char HtmlHeader[]; // "Content-type: text/html\n\n"
