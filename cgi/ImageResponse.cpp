@@ -19,16 +19,6 @@ constexpr int DefaultCompression = -2;
 constexpr std::uint32_t White = 0xFFFFFF;
 const char PngHeader[] = "Content-type: image/png\n\n";
 
-} // namespace
-
-int FailRequest(int code) {
-  if (DebugMode && !PrintErrorPage(code))
-    return Failure;
-  return code;
-}
-
-namespace {
-
 void WriteSettings(CBarcodeSym &symbol, const RequestSettings &request) {
   CBarcodeProps &props = symbol.Settings;
   props.FontHeight = request.FontHeight;
@@ -72,6 +62,12 @@ int ImageSize(CBarcodeHolder &holder, const RequestSettings &request,
 }
 
 } // namespace
+
+int FailRequest(int code) {
+  if (DebugMode && !PrintErrorPage(code))
+    return Failure;
+  return code;
+}
 
 int RenderImageResponse(const RequestSettings &request) {
   CBarcodeHolder holder;
