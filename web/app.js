@@ -9,24 +9,26 @@
     0: ["Interleaved 2 of 5", "12345670", "digits; an odd count gets a leading 0"],
     1: ["Industrial 2 of 5", "1234567", "digits"],
     2: ["Code 39", "CODE39", "capital letters, digits, space and - . $ / + %"],
-    3: ["Code 39 Extended", "Code39ext", "any ASCII character"],
+    3: ["Code 39 Extended", "Code39ext", "printable ASCII; ~hh gives any other byte up to 7F"],
     4: ["Code 11", "123-45", "digits and -"],
     5: ["Codabar", "A1234567B", "digits and - $ : / . + between the start and stop letters A to D"],
     6: ["MSI", "1234567", "digits"],
-    7: ["Code 128", "Strixel128", "ASCII characters; set C only digits"],
+    7: ["Code 128", "Strixel128", "printable ASCII; set C only digits"],
     8: ["EAN-2", "12", "2 digits"],
     9: ["EAN-5", "12345", "5 digits"],
     10: ["EAN-8", "1234567", "7 digits; an 8th, the check digit, is computed anew"],
     11: ["EAN-13", "590123412345", "12 digits; a 13th, the check digit, is computed anew"],
     12: ["EAN-14", "1234567890123", "13 digits; a 14th, the check digit, is computed anew"],
     13: ["UPC-A", "12345678901", "11 digits; a 12th, the check digit, is computed anew"],
-    14: ["UPC-E", "01200000345", "a UPC-A number of 11 digits starting with 0 or 1 that compresses"],
-    15: ["UCC/EAN-128", "<AI01>12345678901231", "application identifiers written <AI01> followed by their data"],
+    14: ["UPC-E", "01200000345",
+      "a UPC-A number of 11 digits starting with 0 or 1 that compresses"],
+    15: ["UCC/EAN-128", "<AI01>12345678901231",
+      "application identifiers written <AI01> followed by their data"],
     16: ["SSCC-18", "0012345678901234567", "00 and 17 digits; the check digit is computed"],
     17: ["POSTNET", "12345", "digits; draws no image"],
     18: ["PLANET", "12345678901", "digits; draws no image"],
     19: ["Code 93", "CODE93", "capital letters, digits, space and - . $ / + %"],
-    20: ["Code 93 Extended", "Code93ext", "any ASCII character"],
+    20: ["Code 93 Extended", "Code93ext", "printable ASCII; ~hh gives any other byte up to 7F"],
     21: ["ITF-14", "1234567890123", "13 digits; a 14th, the check digit, is computed anew"],
   };
   const POSTAL = [17, 18];
@@ -124,11 +126,14 @@
     else el.value = value === null ? "" : String(value);
   }
 
-  function rangeText(p) {
-    if (p.kind === "real") return "above 0";
-    if (p.max !== undefined) return p.min + " to " + p.max;
-    if (p.min !== undefined) return p.min + " and above";
-    return "a whole number";
+  // Why a value the program would not take as such stays out of the request.
+  function notSent(p) {
+    if (p.kind === "real") return "Not sent: give a number above 0.";
+    if (p.max !== undefined) {
+      return "Not sent: give a whole number from " + p.min + " to " + p.max + ".";
+    }
+    if (p.min !== undefined) return "Not sent: give a whole number of " + p.min + " or more.";
+    return "Not sent: give a whole number.";
   }
 
   // --- The request -----------------------------------------------------------
@@ -227,14 +232,15 @@
       flagField("data", "Not a valid text for " + type + ": " + TYPES[btype][2] + ".");
       return "The text is not valid for " + type + ".";
     }
-    if (/Invalid barcode size/.test(message)) {
-      const sizes = PARAMS.filter((p) => p.size && requestValue(p) !== null);
+    // Too small a box, or an image too large to create: the size fields
+    // that were changed, else the box itself.
+    const tooLarge = /PNG creator/.test(message);
+    if (tooLarge || /Invalid barcode size/.test(message)) {
+      const sizes = PARAMS.filter((p) => p.size && typeof requestValue(p) === "string");
       const blamed = sizes.length ? sizes : PARAMS.filter((p) => p.name === "w" || p.name === "h");
-      for (const p of blamed) {
-        flagField(p.name, "The barcode does not fit the image with this value.");
-      }
-      return "The barcode does not fit the image: check " +
-        blamed.map((p) => p.name).join(", ") + ".";
+      const why = tooLarge ? "The image would be too large" : "The barcode does not fit the image";
+      for (const p of blamed) flagField(p.name, why + " with this value.");
+      return why + ": check " + blamed.map((p) => p.name).join(", ") + ".";
     }
     if (POSTAL.includes(btype) || /barcode type/.test(message)) {
       flagField("btype", type + " cannot be drawn as an image.");
@@ -288,7 +294,7 @@
     const mine = ++generation;
     clearErrors();
     for (const p of built.ignored) {
-      flagField(p.name, "Outside " + rangeText(p) + ": the program ignores it and uses the default.");
+      flagField(p.name, notSent(p));
     }
     const full = absolute(url);
     $("url").value = full;

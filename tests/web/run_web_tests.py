@@ -87,14 +87,13 @@ class Page:
     def el(self, element_id):
         return self.driver.find_element(By.ID, element_id)
 
-    def settled(self, request_tail=None):
-        """Waits until the request ending in request_tail (or any) has
-        answered; returns "image" or "error" ("timeout" when it never
-        did)."""
+    def settled(self, query=None):
+        """Waits until the request with this query (or any) has answered;
+        returns "image" or "error" ("timeout" when it never did)."""
         def done(driver):
             url = self.el("url").get_attribute("value")
             state = self.el("frame").get_attribute("data-state")
-            if request_tail is not None and not url.endswith(request_tail):
+            if query is not None and urllib.parse.urlsplit(url).query != query:
                 return False
             return state if state in ("image", "error") else False
         try:
@@ -188,6 +187,16 @@ FAILURES = [
     ("POSTNET draws no image", "btype=17&data=12345",
      "btype=17&data=123456789", ("data", "123456789"),
      "Error: Invalid argument.", ["btype"]),
+    ("image too large", "", "xdim=100000", ("xdim", "100000"),
+     "Error: Cant initialize PNG creator.", ["xdim"]),
+]
+
+# Values the program would not take as typed stay out of the request and
+# are marked: (name, the link's query, field, typed value, the request).
+NOT_SENT = [
+    ("width above 699", "btype=11&data=590123412345", "w", "800",
+     "btype=11&data=590123412345"),
+    ("module width not whole", "xdim=3&data=ABC", "xdim", "2.5", "data=ABC"),
 ]
 
 
@@ -204,6 +213,25 @@ def check_failures(results, page):
                       not page.el("barcode").is_displayed())
         results.check(name + ": blames " + ", ".join(blamed),
                       page.invalid_fields() == blamed, page.invalid_fields())
+
+
+def check_not_sent(results, page):
+    for name, link, field, value, request in NOT_SENT:
+        page.open(link)
+        page.type_text(field, value)
+        # The request may be the one before the typing: wait for the mark.
+        try:
+            WebDriverWait(page.driver, WAIT_SECONDS).until(
+                lambda d: page.invalid_fields() == [field])
+        except TimeoutException:
+            pass
+        results.check(name + ": marked", page.invalid_fields() == [field] and
+                      page.el(field + "-error").is_displayed(),
+                      page.invalid_fields())
+        state = page.settled(request)
+        sent = urllib.parse.urlsplit(page.el("url").get_attribute("value")).query
+        results.check(name + ": not sent, the default drawn",
+                      state == "image" and sent == request, (state, sent))
 
 
 # A link with parameters, and what the controls must show after it.
@@ -347,6 +375,7 @@ def run(results, build, out):
         page = Page(driver, "http://127.0.0.1:%d/" % port)
         check_typing(results, page, out)
         check_failures(results, page)
+        check_not_sent(results, page)
         check_link(results, page, out)
         check_examples(results, page)
         check_keyboard(results, page)
