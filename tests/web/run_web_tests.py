@@ -174,6 +174,18 @@ def check_typing(results, page, out):
                   snippet.startswith('<img src="' + page.base.rsplit("/", 1)[0] +
                                      "/cgi-bin/strixel.cgi?btype=11&amp;data=590123412345\""),
                   snippet)
+    for button in page.driver.find_elements(By.CSS_SELECTOR, "button.copy"):
+        page.driver.execute_script("arguments[0].textContent = ''",
+                                   page.el("copy-status"))
+        button.send_keys(Keys.ENTER)
+        try:
+            WebDriverWait(page.driver, WAIT_SECONDS).until(
+                lambda d: page.el("copy-status").text)
+        except TimeoutException:
+            pass
+        results.check("copy button for " + button.get_attribute("data-copy"),
+                      page.el("copy-status").text == "Copied.",
+                      page.el("copy-status").text)
 
 
 # Wrong input: (name, the link's query, the request the page makes, what to
@@ -304,6 +316,7 @@ SCREENS = [
     ("desktop", 1280, False, "btype=11&data=590123412345&fcolor=00007f"),
     ("phone", 390, True, "btype=11&data=590123412345&fcolor=00007f"),
     ("phone-error", 390, True, "btype=11&data=59012341234X"),
+    ("phone-wide-image", 390, True, "w=600&h=120&data=Strixel128"),
 ]
 
 
