@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "engine/BarcodeHolder.h"
 #include "engine/BarcodeSym.h"
+#include "engine/Rounding.h"
 #include "imaging/ImageWriter.h"
 #include "imaging/IntRange.h"
 
@@ -66,17 +66,6 @@ int TrailingDigitOffset(int barType) {
 }
 
 } // namespace
-
-int RoundHalfAway(double value) {
-  if (std::isnan(value))
-    return 0;
-  double r = value < 0 ? -std::floor(-value + 0.5) : std::floor(value + 0.5);
-  if (r >= static_cast<double>(INT_MAX))
-    return INT_MAX;
-  if (r <= static_cast<double>(INT_MIN))
-    return INT_MIN;
-  return static_cast<int>(r);
-}
 
 bool CBarcodeSym::LengthIsHorizontal() const {
   return Settings.Orientation == 0 || Settings.Orientation == 180;
