@@ -1,13 +1,21 @@
 // Layout and drawing of a symbol: element widths, fitting the pattern into
-// the drawing box, the bars with their two pens and the human-readable text.
+// the drawing box, the bars and the human-readable text.
+//
+// CBarcodeSym is defined in two sources: engine/BarcodeSym.cpp holds its
+// text pipeline (text, check characters, display text, pattern), this file
+// its layout and drawing. Every drawing step works in the symbol's own axes
+// (along and across, engine/SymbolAxes.h) and leaves the orientation to
+// CSymbolAxes.
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 
+#include "engine/BarSpans.h"
 #include "engine/BarcodeSym.h"
 #include "engine/Rounding.h"
+#include "engine/SymbolAxes.h"
 #include "imaging/ImageWriter.h"
 #include "imaging/IntRange.h"
 
@@ -65,10 +73,92 @@ int TrailingDigitOffset(int barType) {
   }
 }
 
+// Width of the field that the first retail digit is right-aligned in.
+constexpr int OutsideDigitField = 10000;
+
+bool IsBar(std::uint8_t element) {
+  return element == Bar1 || element == Bar2 || element == Bar3 ||
+         element == Bar4 || element == WideBar || element == GuardBar;
+}
+
+// The reduction is a percentage of a module taken off every bar; computed
+// in floating point so that no percentage can overflow.
+std::int64_t BarReduction(std::int32_t percent, int moduleWidth) {
+  const double reduction = std::trunc(percent / 100.0 * moduleWidth);
+  return static_cast<std::int64_t>(std::clamp(
+      reduction, -static_cast<double>(INT_MAX), static_cast<double>(INT_MAX)));
+}
+
+// Where the bars lie along the symbol, in pixels from the origin, ordinary
+// bars and guard bars apart, each set joined: the pen advances by the full
+// element width, the bar drawn is the reduction narrower, or wider when the
+// reduction is negative, so that it may overlap its neighbours.
+struct BarSpans {
+  std::vector<CSpan> Bars;
+  std::vector<CSpan> Guards;
+};
+
+BarSpans BarSpansOf(const CBarcodeSym &sym) {
+  const int m = sym.ModuleWidth;
+  const std::int64_t reduction =
+      BarReduction(sym.Settings.BarWidthReduction, m);
+  const int wide = sym.WideWidth(m);
+  BarSpans spans;
+  std::int64_t pen = 0;
+  for (std::uint8_t e : sym.Elements) {
+    const int width =
+        (e == WideBar || e == WideSpace) ? wide : sym.ElementWidth(e, m);
+    if (IsBar(e)) {
+      const CSpan bar{pen, pen + SaturateToInt(width - reduction)};
+      (e == GuardBar ? spans.Guards : spans.Bars).push_back(bar);
+    }
+    pen += width;
+  }
+  spans.Bars = JoinSpans(std::move(spans.Bars));
+  spans.Guards = JoinSpans(std::move(spans.Guards));
+  return spans;
+}
+
+// How far the bars reach across the symbol, in pixels from the origin.
+// Ordinary bars leave the text band free; guard bars reach G pixels less
+// far into it, half of it with ShowGuard (G is the whole band without). With
+// the text above, the bars start past the band and guard bars past G.
+struct BarBands {
+  CSpan Bars;
+  CSpan Guards;
+};
+
+BarBands BarBandsOf(const CBarcodeSym &sym) {
+  const CBarcodeProps &settings = sym.Settings;
+  const int t = sym.TextHeight;
+  const int g = !settings.ShowText ? 0 : settings.ShowGuard ? t / 2 : t;
+  const std::int64_t cross =
+      CSymbolAxes::Of(settings.Orientation).Across(sym.BoxWidth, sym.BoxHeight);
+  const bool above = settings.ShowText && !settings.TextBottomTop;
+  const std::int64_t barStart = above ? t : 0;
+  const std::int64_t guardStart = above ? g : 0;
+  return {{barStart, barStart + SaturateToInt(cross - t)},
+          {guardStart, guardStart + SaturateToInt(cross - g)}};
+}
+
+// Fills the bars at the along spans, each over the across span.
+void FillSpans(const CBarcodeSym &sym, CImageWriter &canvas, CPoint64 origin,
+               const std::vector<CSpan> &along, CSpan across) {
+  const CSymbolAxes axes = CSymbolAxes::Of(sym.Settings.Orientation);
+  for (const CSpan &bar : along)
+    sym.FillBar(canvas, axes.Move(origin, bar.Start, across.Start),
+                bar.End - bar.Start, across.End - across.Start);
+}
+
+// The parts of the span that other leaves free.
+std::vector<CSpan> PartsOutside(CSpan span, CSpan other) {
+  return SpansOutside(JoinSpans({span}), JoinSpans({other}));
+}
+
 } // namespace
 
-bool CBarcodeSym::LengthIsHorizontal() const {
-  return Settings.Orientation == 0 || Settings.Orientation == 180;
+CSymbolAxes CBarcodeSym::Axes() const {
+  return CSymbolAxes::Of(Settings.Orientation);
 }
 
 int CBarcodeSym::QuietZone(int moduleWidth) const {
@@ -76,7 +166,6 @@ int CBarcodeSym::QuietZone(int moduleWidth) const {
     return 0;
   return SaturateToInt(std::int64_t{QuietZoneModules} * moduleWidth);
 }
-
 int CBarcodeSym::WideWidth(int moduleWidth) const {
   return RoundHalfAway(static_cast<double>(Settings.Wide2NarrowRatio) *
                        moduleWidth);
@@ -124,13 +213,13 @@ int CBarcodeSym::GetSymbolWidth(int moduleWidth) const {
 int CBarcodeSym::Slack(int moduleWidth, int width, int height) const {
   if (moduleWidth == NoModuleWidth)
     return NoRoom;
-  const int length = LengthIsHorizontal() ? width : height;
-  return SaturateToInt(std::int64_t{length} - GetSymbolWidth(moduleWidth));
+  return SaturateToInt(std::int64_t{Axes().Along(width, height)} -
+                       GetSymbolWidth(moduleWidth));
 }
 
 bool CBarcodeSym::FitsIn(int moduleWidth, int width, int height) const {
-  const int cross = LengthIsHorizontal() ? height : width;
-  return Slack(moduleWidth, width, height) >= 0 && cross > TextHeight;
+  return Slack(moduleWidth, width, height) >= 0 &&
+         Axes().Across(width, height) > TextHeight;
 }
 
 bool CBarcodeSym::FitsInBox() const {
@@ -177,75 +266,38 @@ int CBarcodeSym::Draw(CImageWriter &canvas, const CRect *rect) {
 }
 
 int CBarcodeSym::GetOrigin(const CRect &rect, int &x, int &y) const {
-  x = rect.left;
-  y = rect.top;
-  const int s = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
-  std::int64_t o = 0;
+  const int slack = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
+  std::int64_t offset = 0;
   switch (Settings.BarAlign) {
   case 1:
-    o = s;
+    offset = slack;
     break;
   case 2:
-    o = s / 2;
-    break;
-  default:
-    o = 0;
-    break;
-  }
-  o += QuietZone(ModuleWidth);
-  const std::int64_t left = rect.left;
-  const std::int64_t top = rect.top;
-  switch (Settings.Orientation) {
-  case 0:
-    x = SaturateToInt(left + o);
-    break;
-  case 90:
-    y = SaturateToInt(top + BoxHeight - o);
-    break;
-  case 180:
-    x = SaturateToInt(left + BoxWidth - o);
-    y = SaturateToInt(top + BoxHeight);
-    break;
-  case 270:
-    x = SaturateToInt(left + BoxWidth);
-    y = SaturateToInt(top + o);
+    offset = slack / 2;
     break;
   default:
     break;
   }
-  return SaturateToInt(o);
+  offset += QuietZone(ModuleWidth);
+  const CSymbolAxes axes = Axes();
+  const CPoint64 origin =
+      axes.Move(axes.StartCorner(rect, BoxWidth, BoxHeight), offset, 0);
+  x = SaturateToInt(origin.x);
+  y = SaturateToInt(origin.y);
+  return SaturateToInt(offset);
 }
 
-void CBarcodeSym::FillBar(CImageWriter &canvas, int x, int y, int along,
-                          int across) const {
-  std::int64_t left = x, top = y, width = along, height = across;
-  switch (Settings.Orientation) {
-  case 0:
-    break;
-  case 90:
-    top = std::int64_t{y} - along;
-    width = across;
-    height = along;
-    break;
-  case 180:
-    left = std::int64_t{x} - along;
-    top = std::int64_t{y} - across;
-    break;
-  case 270:
-    left = std::int64_t{x} - across;
-    width = across;
-    height = along;
-    break;
-  default:
-    break;
-  }
+void CBarcodeSym::FillBar(CImageWriter &canvas, CPoint64 corner,
+                          std::int64_t along, std::int64_t across) const {
+  if (along <= 0 || across <= 0)
+    return;
+  const CRect64 bar = Axes().Cover(corner, along, across);
   // Keep every bar inside the drawing box, whatever the bar width reduction.
-  const std::int64_t right =
-      std::min<std::int64_t>(left + width, DrawRect.right);
+  const std::int64_t left = std::max<std::int64_t>(bar.left, DrawRect.left);
+  const std::int64_t top = std::max<std::int64_t>(bar.top, DrawRect.top);
+  const std::int64_t right = std::min<std::int64_t>(bar.right, DrawRect.right);
   const std::int64_t bottom =
-      std::min<std::int64_t>(top + height, DrawRect.bottom);
-  left = std::max<std::int64_t>(left, DrawRect.left);
-  top = std::max<std::int64_t>(top, DrawRect.top);
+      std::min<std::int64_t>(bar.bottom, DrawRect.bottom);
   if (right <= left || bottom <= top)
     return;
   canvas.FillRect(static_cast<int>(left), static_cast<int>(top),
@@ -253,81 +305,24 @@ void CBarcodeSym::FillBar(CImageWriter &canvas, int x, int y, int along,
                   static_cast<int>(bottom - top), Settings.ForeColor);
 }
 
+// Every bar has the same colour, so what is filled is the union of the
+// bars, each pixel once: the ordinary bars, then the guard bars where they
+// reach beyond them and, beside them, only what no ordinary bar covers.
+// Widened bars overlap; filling each bar on its own would fill the same
+// pixels over and over (with a huge negative reduction every bar reaches
+// the box edge, and the work would grow with bars x box area).
 void CBarcodeSym::DrawBars(CImageWriter &canvas, int x, int y) const {
-  const int m = ModuleWidth;
-  const int t = TextHeight;
-  int g = Settings.ShowGuard ? t / 2 : t;
-  if (!Settings.ShowText)
-    g = 0;
-  std::int64_t barX = x, barY = y, guardX = x, guardY = y;
-  if (Settings.ShowText && !Settings.TextBottomTop) {
-    switch (Settings.Orientation) {
-    case 0:
-      barY += t;
-      guardY += g;
-      break;
-    case 90:
-      barX += t;
-      guardX += g;
-      break;
-    case 180:
-      barY -= t;
-      guardY -= g;
-      break;
-    case 270:
-      barX -= t;
-      guardX -= g;
-      break;
-    default:
-      break;
-    }
-  }
-  const int cross = LengthIsHorizontal() ? BoxHeight : BoxWidth;
-  const int barLength = SaturateToInt(std::int64_t{cross} - t);
-  const int guardLength = SaturateToInt(std::int64_t{cross} - g);
-  // The reduction is a percentage of a module taken off every bar; computed
-  // in floating point so that no percentage can overflow.
-  double reduction = std::trunc(Settings.BarWidthReduction / 100.0 * m);
-  reduction = std::clamp(reduction, -static_cast<double>(INT_MAX),
-                         static_cast<double>(INT_MAX));
-  const std::int64_t r = static_cast<std::int64_t>(reduction);
-  const int wide = WideWidth(m);
-  for (std::uint8_t e : Elements) {
-    const int width =
-        (e == WideBar || e == WideSpace) ? wide : ElementWidth(e, m);
-    const bool isBar = e == Bar1 || e == Bar2 || e == Bar3 || e == Bar4 ||
-                       e == WideBar || e == GuardBar;
-    if (isBar) {
-      const int drawn = SaturateToInt(std::int64_t{width} - r);
-      if (e == GuardBar)
-        FillBar(canvas, SaturateToInt(guardX), SaturateToInt(guardY), drawn,
-                guardLength);
-      else
-        FillBar(canvas, SaturateToInt(barX), SaturateToInt(barY), drawn,
-                barLength);
-    }
-    switch (Settings.Orientation) {
-    case 0:
-      barX += width;
-      guardX += width;
-      break;
-    case 90:
-      barY -= width;
-      guardY -= width;
-      break;
-    case 180:
-      barX -= width;
-      guardX -= width;
-      break;
-    case 270:
-      barY += width;
-      guardY += width;
-      break;
-    default:
-      break;
-    }
-  }
-  DrawText(canvas, x, y, t);
+  const CPoint64 origin{x, y};
+  const BarBands bands = BarBandsOf(*this);
+  const BarSpans spans = BarSpansOf(*this);
+  FillSpans(*this, canvas, origin, spans.Bars, bands.Bars);
+  for (const CSpan &beyond : PartsOutside(bands.Guards, bands.Bars))
+    FillSpans(*this, canvas, origin, spans.Guards, beyond);
+  const CSpan beside{std::max(bands.Guards.Start, bands.Bars.Start),
+                     std::min(bands.Guards.End, bands.Bars.End)};
+  FillSpans(*this, canvas, origin, SpansOutside(spans.Guards, spans.Bars),
+            beside);
+  DrawText(canvas, x, y, TextHeight);
 }
 
 void CBarcodeSym::DrawText(CImageWriter &canvas, int x, int y,
@@ -337,41 +332,28 @@ void CBarcodeSym::DrawText(CImageWriter &canvas, int x, int y,
 }
 
 double CBarcodeSym::TextAngle() const {
-  return Settings.Orientation * Pi / 180;
+  return Axes().Degrees * Pi / 180;
 }
 
 void CBarcodeSym::TextReferencePoint(int x, int y, int &rx, int &ry) const {
   // Text below lies on the box edge beyond the bars; text above on the
   // inner edge of the text band.
-  const bool below = Settings.TextBottomTop;
-  std::int64_t px = x, py = y;
-  switch (Settings.Orientation) {
-  case 0:
-    py += below ? BoxHeight : TextHeight;
-    break;
-  case 90:
-    px += below ? BoxWidth : TextHeight;
-    break;
-  case 180:
-    py -= below ? BoxHeight : TextHeight;
-    break;
-  case 270:
-    px -= below ? BoxWidth : TextHeight;
-    break;
-  default:
-    break;
-  }
-  rx = SaturateToInt(px);
-  ry = SaturateToInt(py);
+  const CSymbolAxes axes = Axes();
+  const int across =
+      Settings.TextBottomTop ? axes.Across(BoxWidth, BoxHeight) : TextHeight;
+  const CPoint64 point = axes.Move({x, y}, 0, across);
+  rx = SaturateToInt(point.x);
+  ry = SaturateToInt(point.y);
 }
 
 void CBarcodeSym::DrawTextLine(CImageWriter &canvas, int x, int y,
                                const std::string &text) const {
-  const int s = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
-  const int q = QuietZone(ModuleWidth);
-  const int length = LengthIsHorizontal() ? BoxWidth : BoxHeight;
+  const int slack = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
+  const int quiet = QuietZone(ModuleWidth);
+  // The pattern without its quiet zones (a pixel more for an odd slack).
   const int span =
-      SaturateToInt(std::int64_t{length} - 2 * (std::int64_t{q} + s / 2));
+      SaturateToInt(std::int64_t{Axes().Along(BoxWidth, BoxHeight)} -
+                    2 * (std::int64_t{quiet} + slack / 2));
   int align = 0;
   int width = 0;
   if (Settings.TextAlign >= 1 && Settings.TextAlign <= 3) {
@@ -392,31 +374,16 @@ void CBarcodeSym::DrawTextPart(CImageWriter &canvas, const std::string &text,
     return;
   count = std::min(count, text.size() - first);
   const int m = ModuleWidth;
-  std::int64_t off = offset, w = width;
+  std::int64_t along = offset;
+  std::int64_t w = width;
   if (inset) {
-    off += m;
+    along += m;
     w -= std::int64_t{2} * m;
   }
-  std::int64_t px = x, py = y;
-  switch (Settings.Orientation) {
-  case 0:
-    px += off;
-    break;
-  case 90:
-    py -= off;
-    break;
-  case 180:
-    px -= off;
-    break;
-  case 270:
-    py += off;
-    break;
-  default:
-    break;
-  }
+  const CPoint64 point = Axes().Move({x, y}, along, 0);
   canvas.DrawStringN(text.c_str() + first, count, Settings.FontHeight, align,
-                     SaturateToInt(px), SaturateToInt(py), SaturateToInt(w),
-                     TextAngle(), Settings.TextColor);
+                     SaturateToInt(point.x), SaturateToInt(point.y),
+                     SaturateToInt(w), TextAngle(), Settings.TextColor);
 }
 
 void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
@@ -432,27 +399,10 @@ void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
   if ((mode == 4 || mode == 5) && !text.empty()) {
     // The first digit ends one module before the first bar: right-aligned
     // in a wide field that stops there.
-    constexpr int Field = 10000;
-    std::int64_t px = rx, py = ry;
-    switch (Settings.Orientation) {
-    case 0:
-      px -= m + Field;
-      break;
-    case 90:
-      py += m + Field;
-      break;
-    case 180:
-      px += m + Field;
-      break;
-    case 270:
-      py -= m + Field;
-      break;
-    default:
-      break;
-    }
+    const CPoint64 point = Axes().Move({rx, ry}, -(m + OutsideDigitField), 0);
     canvas.DrawStringN(text.c_str(), 1, Settings.FontHeight, 1,
-                       SaturateToInt(px), SaturateToInt(py), Field, angle,
-                       Settings.TextColor);
+                       SaturateToInt(point.x), SaturateToInt(point.y),
+                       OutsideDigitField, angle, Settings.TextColor);
   }
   const std::int64_t n = static_cast<std::int64_t>(text.size());
   for (const RetailGroup &group : RetailGroups) {

@@ -11,6 +11,8 @@
 namespace strixel {
 
 class CImageWriter;
+struct CSymbolAxes;
+struct CPoint64;
 
 // Abstract base of every symbology: the settings, the text pipeline that
 // turns BarText into CodeChars, DisplayText and Elements, and the layout and
@@ -66,8 +68,12 @@ public:
   int Slack(int moduleWidth, int width, int height) const;
   int ElementWidth(std::uint8_t element, int moduleWidth) const;
   int WideWidth(int moduleWidth) const;
-  bool LengthIsHorizontal() const;
-  void FillBar(CImageWriter &canvas, int x, int y, int along, int across) const;
+  // How the symbol lies on the canvas, from its orientation.
+  CSymbolAxes Axes() const;
+  // Fills the bar of the given lengths along and across the symbol from
+  // its start corner, clipped to the drawing box.
+  void FillBar(CImageWriter &canvas, CPoint64 corner, std::int64_t along,
+               std::int64_t across) const;
   void DrawTextLine(CImageWriter &canvas, int x, int y,
                     const std::string &text) const;
   void DrawRetailText(CImageWriter &canvas, int x, int y,
