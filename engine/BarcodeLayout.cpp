@@ -14,6 +14,7 @@
 
 #include "engine/BarSpans.h"
 #include "engine/BarcodeSym.h"
+#include "engine/ErrorCodes.h"
 #include "engine/Rounding.h"
 #include "engine/SymbolAxes.h"
 #include "imaging/ImageWriter.h"
@@ -28,11 +29,11 @@ namespace {
 constexpr double Pi = 3.1415926;
 
 // Groups of the split retail text: first byte, byte count (relative to the
-// text length n when countFromEnd is set: count = n - count), offset and
+// text length n when CountFromEnd is set: count = n - Count), offset and
 // width in modules.
 struct RetailGroup {
-  int BarType;
-  int Mode;
+  BarcodeType Type;
+  TextAlignment Mode;
   int First;
   int Count;
   bool CountFromEnd;
@@ -40,40 +41,55 @@ struct RetailGroup {
   int Width;
 };
 
+constexpr TextAlignment FirstOut = RetailFirstDigitOutside;
+constexpr TextAlignment BothOut = RetailFirstAndLastDigitOutside;
+constexpr TextAlignment AllIn = RetailDigitsInside;
+
 // EAN-13 and UPC-A have their digit groups in two 43-module halves, EAN-8 in
-// two 29-module halves, UPC-E in one six-digit block; mode 4 keeps the first
-// digit (the number system) outside the bars, mode 5 the last one (the
-// check digit) too.
+// two 29-module halves, UPC-E in one six-digit block; FirstOut keeps the
+// first digit (the number system) outside the bars, BothOut the last one
+// (the check digit) too.
 constexpr RetailGroup RetailGroups[] = {
-    {11, 4, 1, 6, false, 3, 43}, {11, 4, 7, 7, true, 49, 43},
-    {10, 4, 1, 3, false, 3, 29}, {10, 4, 4, 4, true, 35, 29},
-    {13, 4, 1, 5, false, 3, 43}, {13, 4, 6, 6, true, 49, 43},
-    {14, 4, 1, 1, true, 3, 43},  {11, 5, 1, 5, false, 3, 43},
-    {11, 5, 6, 7, true, 49, 43}, {13, 5, 1, 5, false, 3, 43},
-    {13, 5, 6, 7, true, 49, 43}, {10, 5, 1, 3, false, 3, 29},
-    {10, 5, 4, 5, true, 35, 29}, {14, 5, 1, 2, true, 3, 43},
-    {11, 6, 0, 6, false, 3, 43}, {11, 6, 6, 6, true, 49, 43},
-    {13, 6, 0, 6, false, 3, 43}, {13, 6, 6, 6, true, 49, 43},
-    {10, 6, 0, 4, false, 3, 29}, {10, 6, 4, 4, true, 35, 29},
-    {14, 6, 0, 0, true, 3, 43},
+    {Ean13, FirstOut, 1, 6, false, 3, 43},
+    {Ean13, FirstOut, 7, 7, true, 49, 43},
+    {Ean8, FirstOut, 1, 3, false, 3, 29},
+    {Ean8, FirstOut, 4, 4, true, 35, 29},
+    {UpcA, FirstOut, 1, 5, false, 3, 43},
+    {UpcA, FirstOut, 6, 6, true, 49, 43},
+    {UpcE, FirstOut, 1, 1, true, 3, 43},
+    {Ean13, BothOut, 1, 5, false, 3, 43},
+    {Ean13, BothOut, 6, 7, true, 49, 43},
+    {UpcA, BothOut, 1, 5, false, 3, 43},
+    {UpcA, BothOut, 6, 7, true, 49, 43},
+    {Ean8, BothOut, 1, 3, false, 3, 29},
+    {Ean8, BothOut, 4, 5, true, 35, 29},
+    {UpcE, BothOut, 1, 2, true, 3, 43},
+    {Ean13, AllIn, 0, 6, false, 3, 43},
+    {Ean13, AllIn, 6, 6, true, 49, 43},
+    {UpcA, AllIn, 0, 6, false, 3, 43},
+    {UpcA, AllIn, 6, 6, true, 49, 43},
+    {Ean8, AllIn, 0, 4, false, 3, 29},
+    {Ean8, AllIn, 4, 4, true, 35, 29},
+    {UpcE, AllIn, 0, 0, true, 3, 43},
 };
 
-// Module offset of the trailing character in mode 5.
-int TrailingDigitOffset(int barType) {
+// Module offset of the trailing digit in BothOut, -1 for a type without.
+int TrailingDigitOffset(std::int32_t barType) {
   switch (barType) {
-  case 11:
-  case 13:
+  case Ean13:
+  case UpcA:
     return 96;
-  case 10:
+  case Ean8:
     return 68;
-  case 14:
+  case UpcE:
     return 52;
   default:
     return -1;
   }
 }
 
-// Width of the field that the first retail digit is right-aligned in.
+// The first digit, outside the bars, is right-aligned in a field this wide
+// that ends one module before the first bar.
 constexpr int OutsideDigitField = 10000;
 
 bool IsBar(std::uint8_t element) {
@@ -155,6 +171,15 @@ std::vector<CSpan> PartsOutside(CSpan span, CSpan other) {
   return SpansOutside(JoinSpans({span}), JoinSpans({other}));
 }
 
+// The mode of the split retail text: the digits outside the bars need room
+// in the quiet zones, so without them every digit goes inside.
+TextAlignment RetailMode(const CBarcodeProps &settings) {
+  if (settings.ShowQuietZone &&
+      (settings.TextAlign == FirstOut || settings.TextAlign == BothOut))
+    return static_cast<TextAlignment>(settings.TextAlign);
+  return AllIn;
+}
+
 } // namespace
 
 CSymbolAxes CBarcodeSym::Axes() const {
@@ -166,6 +191,7 @@ int CBarcodeSym::QuietZone(int moduleWidth) const {
     return 0;
   return SaturateToInt(std::int64_t{QuietZoneModules} * moduleWidth);
 }
+
 int CBarcodeSym::WideWidth(int moduleWidth) const {
   return RoundHalfAway(static_cast<double>(Settings.Wide2NarrowRatio) *
                        moduleWidth);
@@ -245,7 +271,7 @@ int CBarcodeSym::FindModuleWidth(int width, int height) const {
 
 int CBarcodeSym::Draw(CImageWriter &canvas, const CRect *rect) {
   if (rect == nullptr)
-    return 1;
+    return InvalidArgument;
   DrawRect = *rect;
   BoxWidth = SaturateToInt(std::int64_t{rect->right} - rect->left);
   BoxHeight = SaturateToInt(std::int64_t{rect->bottom} - rect->top);
@@ -253,26 +279,26 @@ int CBarcodeSym::Draw(CImageWriter &canvas, const CRect *rect) {
   TextHeight =
       Settings.ShowText ? canvas.GetTextHeight(Settings.FontHeight) : 0;
   if (!FitsInBox())
-    return 5;
+    return InvalidBarcodeSize;
   if (!TextValid)
-    return 6;
+    return InvalidBarcodeText;
   if (Settings.BackColor != canvas.BackgroundColor)
     canvas.FillRect(0, 0, BoxWidth, BoxHeight, Settings.BackColor);
   int x = 0;
   int y = 0;
   GetOrigin(*rect, x, y);
   DrawBars(canvas, x, y);
-  return 0;
+  return Success;
 }
 
 int CBarcodeSym::GetOrigin(const CRect &rect, int &x, int &y) const {
   const int slack = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
   std::int64_t offset = 0;
   switch (Settings.BarAlign) {
-  case 1:
+  case BarsAtEnd:
     offset = slack;
     break;
-  case 2:
+  case BarsCentred:
     offset = slack / 2;
     break;
   default:
@@ -354,21 +380,30 @@ void CBarcodeSym::DrawTextLine(CImageWriter &canvas, int x, int y,
   const int span =
       SaturateToInt(std::int64_t{Axes().Along(BoxWidth, BoxHeight)} -
                     2 * (std::int64_t{quiet} + slack / 2));
-  int align = 0;
-  int width = 0;
-  if (Settings.TextAlign >= 1 && Settings.TextAlign <= 3) {
-    align = Settings.TextAlign;
-    width = span;
+  StringAlign align = AlignStart;
+  switch (Settings.TextAlign) {
+  case TextAtEnd:
+    align = AlignEnd;
+    break;
+  case TextCentred:
+    align = AlignCentre;
+    break;
+  case TextSpread:
+    align = AlignSpread;
+    break;
+  default:
+    break;
   }
   int rx = 0, ry = 0;
   TextReferencePoint(x, y, rx, ry);
-  canvas.DrawString(text.c_str(), Settings.FontHeight, align, rx, ry, width,
-                    TextAngle(), Settings.TextColor);
+  canvas.DrawString(text.c_str(), Settings.FontHeight, align, rx, ry,
+                    align == AlignStart ? 0 : span, TextAngle(),
+                    Settings.TextColor);
 }
 
 void CBarcodeSym::DrawTextPart(CImageWriter &canvas, const std::string &text,
                                std::size_t first, std::size_t count, int x,
-                               int y, int offset, int width, int align,
+                               int y, int offset, int width, StringAlign align,
                                bool inset) const {
   if (first >= text.size() || count == 0)
     return;
@@ -388,25 +423,38 @@ void CBarcodeSym::DrawTextPart(CImageWriter &canvas, const std::string &text,
 
 void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
                                  const std::string &text) const {
-  int mode = 6;
-  if (Settings.ShowQuietZone &&
-      (Settings.TextAlign == 4 || Settings.TextAlign == 5))
-    mode = Settings.TextAlign;
+  const TextAlignment mode = RetailMode(Settings);
   int rx = 0, ry = 0;
   TextReferencePoint(x, y, rx, ry);
-  const std::int64_t m = ModuleWidth;
-  const double angle = TextAngle();
-  if ((mode == 4 || mode == 5) && !text.empty()) {
-    // The first digit ends one module before the first bar: right-aligned
-    // in a wide field that stops there.
-    const CPoint64 point = Axes().Move({rx, ry}, -(m + OutsideDigitField), 0);
-    canvas.DrawStringN(text.c_str(), 1, Settings.FontHeight, 1,
-                       SaturateToInt(point.x), SaturateToInt(point.y),
-                       OutsideDigitField, angle, Settings.TextColor);
-  }
+  if (mode != AllIn && !text.empty())
+    DrawDigitBeforeBars(canvas, text, rx, ry);
+  DrawRetailGroups(canvas, text, mode, rx, ry);
+  const int trailing = TrailingDigitOffset(Settings.BarType);
+  if (mode == BothOut && trailing >= 0 && !text.empty())
+    DrawTextPart(canvas, text, text.size() - 1, 1, rx, ry,
+                 SaturateToInt(std::int64_t{trailing} * ModuleWidth), 0,
+                 AlignSpread, false);
+}
+
+void CBarcodeSym::DrawDigitBeforeBars(CImageWriter &canvas,
+                                      const std::string &text, int rx,
+                                      int ry) const {
+  // Right-aligned in a wide field that ends one module before the first
+  // bar.
+  const CPoint64 point = Axes().Move(
+      {rx, ry}, -(std::int64_t{ModuleWidth} + OutsideDigitField), 0);
+  canvas.DrawStringN(text.c_str(), 1, Settings.FontHeight, AlignEnd,
+                     SaturateToInt(point.x), SaturateToInt(point.y),
+                     OutsideDigitField, TextAngle(), Settings.TextColor);
+}
+
+void CBarcodeSym::DrawRetailGroups(CImageWriter &canvas,
+                                   const std::string &text, TextAlignment mode,
+                                   int rx, int ry) const {
   const std::int64_t n = static_cast<std::int64_t>(text.size());
+  const std::int64_t m = ModuleWidth;
   for (const RetailGroup &group : RetailGroups) {
-    if (group.BarType != Settings.BarType || group.Mode != mode)
+    if (group.Type != Settings.BarType || group.Mode != mode)
       continue;
     const std::int64_t count =
         group.CountFromEnd ? n - group.Count : group.Count;
@@ -415,12 +463,8 @@ void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
     DrawTextPart(canvas, text, static_cast<std::size_t>(group.First),
                  static_cast<std::size_t>(count), rx, ry,
                  SaturateToInt(group.Offset * m),
-                 SaturateToInt(group.Width * m), 3, true);
+                 SaturateToInt(group.Width * m), AlignSpread, true);
   }
-  const int trailing = TrailingDigitOffset(Settings.BarType);
-  if (mode == 5 && trailing >= 0 && n > 0)
-    DrawTextPart(canvas, text, static_cast<std::size_t>(n - 1), 1, rx, ry,
-                 SaturateToInt(trailing * m), 0, 3, false);
 }
 
 } // namespace strixel

@@ -13,6 +13,7 @@ namespace strixel {
 class CImageWriter;
 struct CSymbolAxes;
 struct CPoint64;
+enum StringAlign : int;
 
 // Abstract base of every symbology: the settings, the text pipeline that
 // turns BarText into CodeChars, DisplayText and Elements, and the layout and
@@ -80,7 +81,7 @@ public:
                       const std::string &text) const;
   void DrawTextPart(CImageWriter &canvas, const std::string &text,
                     std::size_t first, std::size_t count, int x, int y,
-                    int offset, int width, int align, bool inset) const;
+                    int offset, int width, StringAlign align, bool inset) const;
 
   CBarcodeProps Settings;
   std::vector<std::uint8_t> Elements;
@@ -101,6 +102,12 @@ protected:
                                 const char *(*patternOf)(std::uint8_t));
   double TextAngle() const;
   void TextReferencePoint(int x, int y, int &rx, int &ry) const;
+  // The parts of the split retail text: the first digit before the bars,
+  // and the digit groups of the mode (a TextAlignment of 4 to 6).
+  void DrawDigitBeforeBars(CImageWriter &canvas, const std::string &text,
+                           int rx, int ry) const;
+  void DrawRetailGroups(CImageWriter &canvas, const std::string &text,
+                        TextAlignment mode, int rx, int ry) const;
 };
 
 // Names shown for the control bytes 0 to 31 in the human-readable text.
