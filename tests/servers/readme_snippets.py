@@ -59,9 +59,3 @@ def configured(name, cgi_folder, socket=None):
     if socket is not None:
         replacements.append((FCGIWRAP_SOCKET, socket))
     return substitute(snippet(name), name, replacements)
-
-
-def shell_commands(name):
-    """The command lines of a shell snippet, in order."""
-    return [line for line in snippet(name).splitlines()
-            if line.strip() and not re.match(r"\s*#", line)]
