@@ -18,7 +18,7 @@ set(STRIXEL_PACKAGE_MAINTAINER "Strixel maintainers <maintainers@strixel.example
 
 set(strixel_doc share/doc/strixel)
 install(TARGETS strixel.cgi RUNTIME DESTINATION lib/cgi-bin)
-install(FILES README.md docs/deployment-failures.md
+install(FILES README.md docs/deployment-failures.md docs/scale-out.md
               packaging/copyright
         DESTINATION ${strixel_doc})
 install(DIRECTORY packaging/examples/ DESTINATION ${strixel_doc}/examples)
