@@ -236,6 +236,7 @@ def check_load(results, balancer, hosts, out, seconds):
     stopped_at = balancer.sent_to(hosts[1])
     hosts[1].stop()
     failover = wrk_result(process, 2 * seconds)
+    rates["one host stopped mid-run"] = failover["rate"]
     results.check("a host stopped under GET and POST load: no request fails",
                   failover["failed"] == 0 and stopped_at > 0,
                   "%s; the stopped host had seen %d" % (describe(failover),
