@@ -157,7 +157,8 @@ def check_cache(results, balancer, cgi):
         results.check("GET through the balancer (%s) draws as the program" %
                       cache, same, "%d %s" % (status, ctype))
     results.check("a repeated GET: MISS, then HIT, one request to the hosts",
-                  statuses == ["MISS", "HIT"] and balancer.sent_to() - before == 1,
+                  statuses == ["MISS", "HIT"] and
+                  balancer.sent_to() - before == 1,
                   "%r, hosts saw %d" % (statuses, balancer.sent_to() - before))
     before = balancer.sent_to()
     statuses = []

@@ -4,11 +4,12 @@
 lighttpd with mod_cgi, nginx with fcgiwrap and Apache with mod_cgi, each
 configured with README.md's snippet for it (and the packaged example
 configurations must hold the same lines). Through each server, over HTTP
-on a loopback port: one request of every barcode type (GET, and POST for some) answers 200 with an image/png whose
-raster is the one the program draws when run directly, and which the
-independent readers scan where they know the symbology; the help page; a
-failing request with debug gets the error page; a failing one without it
-gets what the server makes of a CGI that writes nothing. Then headless
+on a loopback port: one request of every barcode type (GET, and POST for
+some) answers 200 with an image/png whose raster is the one the program
+draws when run directly, and which the independent readers scan where they
+know the symbology; the help page; a failing request with debug gets the
+error page; a failing one without it gets what the server makes of a CGI
+that writes nothing. Then headless
 Chromium loads the help page and a page with one <img> per type from the
 lighttpd server, and every image must load with the size of its PNG.
 
