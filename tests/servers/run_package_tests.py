@@ -299,6 +299,10 @@ def main():
     os.makedirs(out, exist_ok=True)
 
     results = Results()
+    name = os.path.basename(args.deb)
+    results.check("README installs " + name,
+                  "apt install ./build/" + name in
+                  readme_snippets.snippet("package"))
     check_lintian(results, args.deb)
     if not system_tests_asked():
         print("SKIP installing the package: it changes the system, so it "
