@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace strixel {
+
 namespace {
 
 const char HtmlHeader[] = "Content-type: text/html\n\n";
@@ -168,3 +170,5 @@ void PrintHelpPage() {
   std::fputs(documentation.c_str(), stdout);
   std::fputs("</body></html>\n", stdout);
 }
+
+} // namespace strixel

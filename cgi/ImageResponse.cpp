@@ -6,6 +6,8 @@
 #include "engine/BarcodeHolder.h"
 #include "imaging/MyPngWriter.h"
 
+namespace strixel {
+
 namespace {
 
 // The raster is always rendered at screen resolution; the resolution only
@@ -81,3 +83,5 @@ int RenderImageResponse(const RequestSettings &request) {
   std::fflush(stdout);
   return written;
 }
+
+} // namespace strixel

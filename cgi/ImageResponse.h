@@ -2,6 +2,10 @@
 
 #include "cgi/RequestIntake.h"
 
+namespace strixel {
+
 // Draws the requested barcode and writes the image response; returns the
 // request's error code.
 int RenderImageResponse(const RequestSettings &settings);
+
+} // namespace strixel

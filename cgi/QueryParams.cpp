@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+namespace strixel {
+
 namespace {
 
 // The length member is an unsigned int; every scan below is bounded by it,
@@ -94,3 +96,5 @@ int CQueryParams::HexDigitValue(char c) {
     return byte - 87;
   return 0;
 }
+
+} // namespace strixel

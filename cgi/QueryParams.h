@@ -2,6 +2,8 @@
 
 #include <memory>
 
+namespace strixel {
+
 // Looks up named values in a query string or form body
 // (name=value&name=value), decoding one value at a time into its own buffer.
 class CQueryParams {
@@ -21,3 +23,5 @@ private:
   unsigned int Length;
   std::unique_ptr<char[]> Value;
 };
+
+} // namespace strixel

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+namespace strixel {
+
 namespace {
 
 // The longest request text the program accepts, in characters.
@@ -108,3 +110,5 @@ int HandleRequest() {
     return 14;
   }
 }
+
+} // namespace strixel

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace strixel {
+
 class CQueryParams;
 
 // The checked request parameters handed to the image response.
@@ -53,3 +55,5 @@ std::uint32_t RgbToBgr(std::uint32_t rgb);
 // Steps 6 to 8 of the intake: defaults, DebugMode, every parameter looked
 // up, converted and range-checked, then FixedSize and the default sizes.
 void ReadRequestSettings(CQueryParams &params, RequestSettings &settings);
+
+} // namespace strixel

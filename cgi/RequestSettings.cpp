@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace strixel {
+
 bool DebugMode = false;
 
 namespace {
@@ -156,3 +158,5 @@ void ReadRequestSettings(CQueryParams &params, RequestSettings &settings) {
   if (heightGiven)
     settings.Height = height;
 }
+
+} // namespace strixel

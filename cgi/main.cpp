@@ -1,5 +1,5 @@
 #include "cgi/RequestIntake.h"
 
 int main() {
-  return HandleRequest();
+  return strixel::HandleRequest();
 }

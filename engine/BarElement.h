@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace strixel {
+
 // One element of a symbol's bar/space pattern. A numbered bar or space is
 // that many modules wide; the wide ones are Wide2NarrowRatio modules wide.
 enum BarElement : std::uint8_t {
@@ -28,3 +30,5 @@ struct CRect {
   int top = 0;
   int bottom = 0;
 };
+
+} // namespace strixel

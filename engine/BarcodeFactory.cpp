@@ -13,6 +13,8 @@
 #include "symbologies/TwoOfFive.h"
 #include "symbologies/UpcE.h"
 
+namespace strixel {
+
 namespace {
 
 std::unique_ptr<CBarcodeSym> NewSymbolOfType(const CBarcodeProps &props) {
@@ -76,3 +78,5 @@ std::unique_ptr<CBarcodeSym> CreateBarcodeSym(const CBarcodeProps &props) {
     symbol->Encode();
   return symbol;
 }
+
+} // namespace strixel

@@ -1,5 +1,7 @@
 #include "engine/BarcodeHolder.h"
 
+namespace strixel {
+
 int ModuleToPixels(double size, int hres, int vres, SizeUnit unit,
                    bool horizontal, int &pixels) {
   pixels = -1;
@@ -95,3 +97,5 @@ int CBarcodeHolder::ComputeSymbolLength(double moduleSize, int hres, int vres,
   }
   return 0;
 }
+
+} // namespace strixel

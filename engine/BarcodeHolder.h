@@ -4,6 +4,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 enum SizeUnit { Mils = 0, Inches = 1, Millimetres = 2, Pixels = 3 };
 
 // Creates the symbol object for props.BarType, encoded once; none for a type
@@ -36,3 +38,5 @@ public:
 private:
   std::unique_ptr<CBarcodeSym> Symbol;
 };
+
+} // namespace strixel

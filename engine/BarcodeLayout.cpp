@@ -11,6 +11,8 @@
 #include "imaging/ImageWriter.h"
 #include "imaging/IntRange.h"
 
+namespace strixel {
+
 namespace {
 
 // The human-readable text is turned with the symbol; the angle uses this
@@ -481,3 +483,5 @@ void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
     DrawTextPart(canvas, text, static_cast<std::size_t>(n - 1), 1, rx, ry,
                  SaturateToInt(trailing * m), 0, 3, false);
 }
+
+} // namespace strixel

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace strixel {
+
 const char *const ControlCharNames[32] = {
     "<NULL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BEL>",
     "<BS>",   "<TAB>", "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
@@ -123,3 +125,5 @@ void CBarcodeSym::AppendDiscreteCharacters(
     }
   }
 }
+
+} // namespace strixel

@@ -8,6 +8,8 @@
 #include "engine/BarElement.h"
 #include "engine/BarcodeProps.h"
 
+namespace strixel {
+
 class CImageWriter;
 
 // Abstract base of every symbology: the settings, the text pipeline that
@@ -97,3 +99,5 @@ protected:
 
 // Names shown for the control bytes 0 to 31 in the human-readable text.
 extern const char *const ControlCharNames[32];
+
+} // namespace strixel

@@ -25,6 +25,8 @@ extern const FT_Module_Class ft_smooth_renderer_class;
 }
 #endif
 
+namespace strixel {
+
 namespace {
 
 // FreeType positions are 26.6 fixed point, its matrices 16.16.
@@ -465,3 +467,5 @@ void CImageWriter::CFreeTypeLib::BlendGlyph(const std::uint8_t *coverage,
     }
   }
 }
+
+} // namespace strixel

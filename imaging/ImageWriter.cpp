@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+namespace strixel {
+
 CImageWriter::CImageWriter(int width, int height, std::uint32_t backgroundColor,
                            const char *fontPath, int dpiX, int dpiY)
     : Width(width), Height(height), BackgroundColor(backgroundColor),
@@ -135,3 +137,5 @@ bool CImageWriter::DrawStringN(const char *text, std::size_t count,
   return Font.DrawStringN(text, count, fontHeight, align, x, y, width, angle,
                           colour);
 }
+
+} // namespace strixel

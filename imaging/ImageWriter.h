@@ -9,6 +9,18 @@
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
 
+namespace strixel {
+
+// How DrawString places a text in its width: from the reference point, ending
+// at the far end, centred, or with its glyphs spread to fill the width. The
+// last three act only with a width.
+enum StringAlign : int {
+  AlignStart = 0,
+  AlignEnd = 1,
+  AlignCentre = 2,
+  AlignSpread = 3,
+};
+
 // The drawing surface of one request: a 24-bit RGB raster, row by row, red
 // first in every pixel (the order of a PNG truecolour row).
 class CImageWriter {
@@ -93,3 +105,5 @@ public:
 // The TrueType font compiled into the program.
 extern "C" const unsigned char EmbeddedFontData[];
 extern "C" const unsigned long long EmbeddedFontSize;
+
+} // namespace strixel

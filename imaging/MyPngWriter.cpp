@@ -5,6 +5,8 @@
 
 #include <png.h>
 
+namespace strixel {
+
 namespace {
 
 // The deflate level that CompressionLevel -2 stands for.
@@ -127,3 +129,5 @@ int CMyPngWriter::WriteImage(std::FILE *stream) {
     result = EncoderError;
   return result;
 }
+
+} // namespace strixel

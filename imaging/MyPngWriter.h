@@ -4,6 +4,8 @@
 
 #include "imaging/ImageWriter.h"
 
+namespace strixel {
+
 // The PNG form of the raster: IHDR, gAMA, tIME, five tEXt chunks, IDAT, IEND.
 class CMyPngWriter : public CImageWriter {
 public:
@@ -21,3 +23,5 @@ public:
   // Source of the time stamp; tests replace it to get reproducible files.
   ClockFunction Clock;
 };
+
+} // namespace strixel

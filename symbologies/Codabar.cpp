@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+namespace strixel {
+
 namespace {
 
 struct CodabarRow {
@@ -108,3 +110,5 @@ bool CBarcodeSymCodabar::Encode() {
   AppendDiscreteCharacters(Settings.CodeChars, WideFlagsOf);
   return true;
 }
+
+} // namespace strixel

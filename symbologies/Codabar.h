@@ -5,6 +5,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // Codabar: the data characters 0-9 - $ : / . + between a start and a stop
 // character that the text supplies itself, one of the letters A to D in
 // either case. No check character.
@@ -25,3 +27,5 @@ public:
   // The row of a character of the symbology (data or upper-case start/stop).
   static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
 };
+
+} // namespace strixel

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+namespace strixel {
+
 namespace {
 
 struct Code11Row {
@@ -78,3 +80,5 @@ bool CBarcodeSymCode11::Encode() {
   AppendDiscreteCharacters(Settings.CodeChars, WideFlagsOf);
   return true;
 }
+
+} // namespace strixel

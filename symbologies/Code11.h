@@ -5,6 +5,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // Code 11: the digits and "-", framed by the start/stop character "S". No
 // check character is encoded.
 class CBarcodeSymCode11 : public CBarcodeSym {
@@ -21,3 +23,5 @@ public:
   // The row of a character of the symbology ("S" included).
   static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
 };
+
+} // namespace strixel

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace strixel {
+
 namespace {
 
 // Code 128 symbol character widths (ISO/IEC 15417, Table 1): bar, space,
@@ -266,3 +268,5 @@ bool CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {
   Elements.push_back(Bar2); // termination bar
   return true;
 }
+
+} // namespace strixel

@@ -6,6 +6,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // Code 128, with the automatic choice between sets B and C or a forced set
 // A, B or C. Also the base of the GS1 types, which reuse its encoder.
 class CBarcodeSymCode128 : public CBarcodeSym {
@@ -57,3 +59,5 @@ protected:
   static constexpr std::uint8_t FirstSpecialByte = 128;
   static constexpr std::uint8_t LastSpecialByte = 134;
 };
+
+} // namespace strixel

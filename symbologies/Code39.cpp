@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+namespace strixel {
+
 namespace {
 
 struct Code39Row {
@@ -278,3 +280,5 @@ void CBarcodeSymCode39Ext::BuildDisplayText() {
     text.push_back(StartStopCharacter);
   Settings.DisplayText = std::move(text);
 }
+
+} // namespace strixel

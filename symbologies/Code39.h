@@ -6,6 +6,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // Code 39: the 43 data characters 0-9, A-Z, "-", ".", space, "$", "/", "+"
 // and "%" between two start/stop characters, with an optional modulo-43
 // check character.
@@ -63,3 +65,5 @@ public:
 void ParseTildeEscapes(std::string_view text,
                        std::vector<std::uint8_t> &codeChars,
                        std::uint8_t lowest, std::uint8_t highest);
+
+} // namespace strixel

@@ -5,6 +5,8 @@
 
 #include "symbologies/Code39.h"
 
+namespace strixel {
+
 namespace {
 
 struct Code93Row {
@@ -254,3 +256,5 @@ void CBarcodeSymCode93Ext::BuildDisplayText() {
   AppendShownChecks(text);
   Settings.DisplayText = std::move(text);
 }
+
+} // namespace strixel

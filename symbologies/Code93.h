@@ -6,6 +6,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // Code 93: the 43 data characters of Code 39 in a denser pattern, always
 // with the two check characters C and K, between start and stop characters
 // and closed by a termination bar.
@@ -59,3 +61,5 @@ public:
   void BuildCodeChars() override;
   void BuildDisplayText() override;
 };
+
+} // namespace strixel

@@ -3,6 +3,8 @@
 #include "symbologies/RetailDigits.h"
 #include "symbologies/UpcE.h"
 
+namespace strixel {
+
 namespace {
 
 // EAN-2 parity table: parities of the two digits by the value modulo 4
@@ -72,3 +74,5 @@ bool CBarcodeSymEAN5::Encode() {
   }
   return true;
 }
+
+} // namespace strixel

@@ -2,6 +2,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // The two- and five-digit add-on symbols, drawn as symbols of their own.
 // They have no check character: the value picks the digit parities.
 
@@ -20,3 +22,5 @@ public:
   bool Encode() override;
   bool IsTextValid() override;
 };
+
+} // namespace strixel

@@ -4,6 +4,8 @@
 
 #include "symbologies/RetailDigits.h"
 
+namespace strixel {
+
 namespace {
 
 // EAN-13 first-digit table: parity of the six left-hand digits for each
@@ -197,3 +199,5 @@ void CBarcodeSymUPCA::DrawText(CImageWriter &canvas, int x, int y,
                                int /*textHeight*/) const {
   CBarcodeSymEAN13::DrawRetailSymbolText(*this, canvas, x, y);
 }
+
+} // namespace strixel

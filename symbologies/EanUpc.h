@@ -5,6 +5,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // The full-size retail symbols. Each accepts its number with or without the
 // check digit; the check digit is always computed and encoded.
 
@@ -57,3 +59,5 @@ public:
 // bar at both ends and the centre guard space, bar, space, bar, space.
 void AppendRetailSideGuard(std::vector<std::uint8_t> &elements);
 void AppendRetailCentreGuard(std::vector<std::uint8_t> &elements);
+
+} // namespace strixel

@@ -4,6 +4,8 @@
 
 #include "symbologies/RetailDigits.h"
 
+namespace strixel {
+
 namespace {
 
 struct AIRange {
@@ -266,3 +268,5 @@ bool CBarcodeSymEAN14::Encode() {
   BuildDisplayText();
   return true;
 }
+
+} // namespace strixel

@@ -6,6 +6,8 @@
 
 #include "symbologies/Code128.h"
 
+namespace strixel {
+
 // GS1-128 (UCC/EAN-128): Code 128 with FNC1 in the first position. The text
 // marks application identifiers as "<AI" + 2 to 5 digits + ">" and explicit
 // separators as "<FNC1>"; an FNC1 separator is inserted before every
@@ -68,3 +70,5 @@ public:
 private:
   char CheckDigitChar() const;
 };
+
+} // namespace strixel

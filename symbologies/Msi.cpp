@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace strixel {
+
 namespace {
 
 // MSI digit bits: the binary-coded decimal form of each digit, most
@@ -102,3 +104,5 @@ bool CBarcodeSymMSI::Encode() {
   Elements.insert(Elements.end(), std::begin(MsiStop), std::end(MsiStop));
   return true;
 }
+
+} // namespace strixel

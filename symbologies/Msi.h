@@ -2,6 +2,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // MSI: every digit is its four binary digits, each a bar and a space of which
 // one is wide; an optional modulo-10 check digit follows the data.
 class CBarcodeSymMSI : public CBarcodeSym {
@@ -18,3 +20,5 @@ public:
   // Appends the eight elements of one digit value.
   void AppendMsiDigit(int digit);
 };
+
+} // namespace strixel

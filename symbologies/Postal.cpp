@@ -4,6 +4,8 @@
 
 #include "symbologies/RetailDigits.h"
 
+namespace strixel {
+
 namespace {
 
 // POSTNET digit patterns: 1 a full-height bar, 0 a half-height bar.
@@ -74,3 +76,5 @@ bool CBarcodeSymPostPlaNet::Encode() {
   AppendElement(TallBar); // frame bar
   return true;
 }
+
+} // namespace strixel

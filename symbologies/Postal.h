@@ -2,6 +2,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // POSTNET and PLANET: every digit is five bars of full or half height, PLANET
 // with the heights of POSTNET inverted, between two full-height frame bars,
 // with the digit-sum correction digit. The pattern is built, but this system
@@ -23,3 +25,5 @@ public:
 
   bool IsPostNet; // true: POSTNET; false: PLANET
 };
+
+} // namespace strixel

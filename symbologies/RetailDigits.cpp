@@ -2,6 +2,8 @@
 
 #include "engine/BarElement.h"
 
+namespace strixel {
+
 // ISO/IEC 15420 number set A: module widths space, bar, space, bar of each
 // digit; read backwards they give set B, started with a bar set C.
 static constexpr std::uint8_t RetailDigitWidths[10][4] = {
@@ -98,3 +100,5 @@ bool AppendRetailDigitParity(std::vector<std::uint8_t> &elements, int digit,
     AppendWidth(elements, odd ? widths[i] : widths[3 - i], nextIsBar);
   return true;
 }
+
+} // namespace strixel

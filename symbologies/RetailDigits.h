@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace strixel {
+
 // Check digits and digit emitters shared by the GS1 digit symbologies
 // (EAN/UPC, UPC-E, the add-ons, GS1-128 numbers, 2 of 5, postal codes).
 // Digits are given as the bytes '0'..'9'.
@@ -26,3 +28,5 @@ bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,
 // As AppendRetailDigit, in reverse order (even parity) when odd is false.
 bool AppendRetailDigitParity(std::vector<std::uint8_t> &elements, int digit,
                              bool odd, bool &nextIsBar);
+
+} // namespace strixel

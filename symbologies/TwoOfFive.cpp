@@ -4,6 +4,8 @@
 
 #include "symbologies/RetailDigits.h"
 
+namespace strixel {
+
 namespace {
 
 constexpr BarElement N = Bar1;
@@ -175,3 +177,5 @@ void CBarcodeSymITF14::BuildDisplayText() {
     display.push_back(CheckDigitChar());
   }
 }
+
+} // namespace strixel

@@ -6,6 +6,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // Industrial 2 of 5: every digit is five bars, two of them wide, separated by
 // narrow spaces; only the bars carry information. Any number of digits, with
 // an optional modulo-10 check digit.
@@ -61,3 +63,5 @@ public:
 private:
   char CheckDigitChar() const;
 };
+
+} // namespace strixel

@@ -5,6 +5,8 @@
 #include "symbologies/EanUpc.h"
 #include "symbologies/RetailDigits.h"
 
+namespace strixel {
+
 namespace {
 
 // UPC-E parity table of number system 0, one row per check digit.
@@ -115,3 +117,5 @@ void CBarcodeSymUPCE::DrawText(CImageWriter &canvas, int x, int y,
                                int /*textHeight*/) const {
   CBarcodeSymEAN13::DrawRetailSymbolText(*this, canvas, x, y);
 }
+
+} // namespace strixel

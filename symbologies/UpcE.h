@@ -6,6 +6,8 @@
 
 #include "engine/BarcodeSym.h"
 
+namespace strixel {
+
 // UPC-E: the zero-suppressed six-digit form of a UPC-A number of number
 // system 0 or 1. The number system and the UPC-A check digit are carried
 // only by the parities of the six digits.
@@ -34,3 +36,5 @@ public:
 // 0 (true: odd parity, set A; false: even, set B). Number system 1 inverts
 // every flag; columns 1 to 5 are the EAN-5 parities by checksum.
 bool UpcEParity(int checkDigit, int column);
+
+} // namespace strixel

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace strixel;
+
 template <class Function> std::string CaptureStdout(Function function) {
   std::fflush(stdout);
   const int saved = dup(fileno(stdout));

@@ -8,6 +8,8 @@
 #include "cgi/CaptureStdout.h"
 #include "cgi/ExpectedPages.h"
 
+using namespace strixel;
+
 namespace {
 
 struct MessageRow {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+using namespace strixel;
+
 namespace {
 
 // One lookup: the request text, the name looked up, and the decoded value

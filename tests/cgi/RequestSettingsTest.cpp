@@ -9,6 +9,8 @@
 #include <limits>
 #include <string>
 
+using namespace strixel;
+
 namespace {
 
 TEST(ConversionTest, ParseIntValueReadsLikeAtoiAndSaturates) {

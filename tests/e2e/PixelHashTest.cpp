@@ -21,6 +21,8 @@
 #include "imaging/MyPngWriter.h"
 #include "support/CgiRunner.h"
 
+using namespace strixel;
+
 namespace {
 
 // 64-bit FNV-1a: simple, and a one-byte change alters the result.

@@ -3,6 +3,8 @@
 #include "engine/BarcodeHolder.h"
 #include "support/TestSymbols.h"
 
+using namespace strixel;
+
 TEST(Holder, SetTypeToTheSameTypeKeepsTheObject) {
   CBarcodeHolder holder;
   ASSERT_TRUE(holder.SetType(7));

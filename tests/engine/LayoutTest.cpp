@@ -5,6 +5,8 @@
 
 #include "support/TestSymbols.h"
 
+using namespace strixel;
+
 namespace {
 
 CBarcodeProps Props(int orientation = 0, bool text = false,

@@ -3,6 +3,8 @@
 #include "engine/BarcodeHolder.h"
 #include "engine/BarcodeSym.h"
 
+using namespace strixel;
+
 namespace {
 
 // Counts how often each step of the pipeline runs.

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace strixel;
+
 namespace {
 
 // The CGI variables a request is made of; an absent value is an unset

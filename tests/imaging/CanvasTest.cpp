@@ -5,6 +5,8 @@
 
 #include "imaging/MyPngWriter.h"
 
+using namespace strixel;
+
 namespace {
 
 constexpr std::uint32_t White = 0xFFFFFF;

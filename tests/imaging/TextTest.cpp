@@ -9,6 +9,8 @@
 #include "imaging/MyPngWriter.h"
 #include "support/CgiRunner.h"
 
+using namespace strixel;
+
 namespace {
 
 constexpr std::uint32_t White = 0xFFFFFF;

@@ -12,6 +12,8 @@
 
 #include "engine/BarElement.h"
 
+using namespace strixel;
+
 namespace code128_test {
 
 inline const char *const PublishedWidths =

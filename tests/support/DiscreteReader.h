@@ -11,6 +11,8 @@
 
 #include "engine/BarElement.h"
 
+using namespace strixel;
+
 struct PublishedChar {
   char Character;
   const char *Widths;

@@ -10,6 +10,8 @@
 #include "engine/BarcodeSym.h"
 #include "imaging/ImageWriter.h"
 
+using namespace strixel;
+
 class CPatternSym : public CBarcodeSym {
 public:
   CPatternSym(const CBarcodeProps &props, std::vector<std::uint8_t> pattern)

@@ -9,6 +9,8 @@
 
 #include "engine/BarcodeHolder.h"
 
+using namespace strixel;
+
 struct TextFlags {
   bool ShowStSt = false;
   bool ShowCheck = true;

@@ -7,6 +7,8 @@
 #include "engine/BarcodeHolder.h"
 #include "support/DiscreteReader.h"
 
+using namespace strixel;
+
 namespace {
 
 // Codabar as published: seven elements (bar first) of each character, n

@@ -7,6 +7,8 @@
 #include "engine/BarcodeHolder.h"
 #include "support/DiscreteReader.h"
 
+using namespace strixel;
+
 namespace {
 
 // Code 11 as published: five elements (bar first) of each character, n

@@ -6,6 +6,8 @@
 #include "support/Code128Reader.h"
 #include "symbologies/Code128.h"
 
+using namespace strixel;
+
 namespace {
 
 using code128_test::Checksum;

@@ -8,6 +8,8 @@
 #include "support/TextFlags.h"
 #include "symbologies/Code39.h"
 
+using namespace strixel;
+
 namespace {
 
 constexpr int Code39Type = 2;

@@ -8,6 +8,8 @@
 #include "support/TextFlags.h"
 #include "symbologies/Code93.h"
 
+using namespace strixel;
+
 namespace {
 
 constexpr int Code93Type = 19;

@@ -8,6 +8,8 @@
 #include "support/Code128Reader.h"
 #include "symbologies/Gs1128.h"
 
+using namespace strixel;
+
 namespace {
 
 using code128_test::ReadValues;

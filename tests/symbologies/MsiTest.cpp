@@ -7,6 +7,8 @@
 #include "engine/BarcodeHolder.h"
 #include "symbologies/Msi.h"
 
+using namespace strixel;
+
 namespace {
 
 // Reads MSI back: start (wide bar, narrow space), four bits a digit (1 a wide

@@ -7,6 +7,8 @@
 
 #include "engine/BarcodeHolder.h"
 
+using namespace strixel;
+
 namespace {
 
 // POSTNET digits as published: F full-height bar, h half-height bar.

@@ -4,6 +4,8 @@
 
 #include "symbologies/RetailModules.h"
 
+using namespace strixel;
+
 using namespace retail_test;
 
 namespace {

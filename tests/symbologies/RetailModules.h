@@ -11,6 +11,8 @@
 
 #include "engine/BarElement.h"
 
+using namespace strixel;
+
 namespace retail_test {
 
 // One character per module: '1' for a bar module, '0' for a space module.

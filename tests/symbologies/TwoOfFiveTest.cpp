@@ -6,6 +6,8 @@
 
 #include "engine/BarcodeHolder.h"
 
+using namespace strixel;
+
 namespace {
 
 // 2 of 5 digit patterns as published, narrow n and wide w, digits 0 to 9.

@@ -6,6 +6,8 @@
 
 #include "symbologies/RetailModules.h"
 
+using namespace strixel;
+
 using namespace retail_test;
 
 namespace {
