@@ -18,9 +18,13 @@ set(STRIXEL_PACKAGE_MAINTAINER "Strixel maintainers <maintainers@strixel.example
 
 set(strixel_doc share/doc/strixel)
 install(TARGETS strixel.cgi RUNTIME DESTINATION lib/cgi-bin)
-install(FILES README.md docs/deployment-failures.md docs/scale-out.md
-              packaging/copyright
-        DESTINATION ${strixel_doc})
+install(FILES README.md packaging/copyright DESTINATION ${strixel_doc})
+# Where the README's links expect them.
+install(FILES docs/deployment-failures.md docs/scale-out.md
+        DESTINATION ${strixel_doc}/docs)
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/docs/try-page.png)
+  install(FILES docs/try-page.png DESTINATION ${strixel_doc}/docs)
+endif()
 install(DIRECTORY packaging/examples/ DESTINATION ${strixel_doc}/examples)
 install(FILES packaging/lintian-overrides DESTINATION share/lintian/overrides
         RENAME strixel)
