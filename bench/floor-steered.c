@@ -23,8 +23,7 @@ static int FilterOfRow(png_const_bytep row, png_const_bytep above,
   return PNG_ALL_FILTERS;
 }
 
-static void WriteSteeredRows(png_structp png, png_infop info,
-                             png_bytepp rows) {
+static void WriteSteeredRows(png_structp png, png_infop info, png_bytepp rows) {
   const png_uint_32 height = png_get_image_height(png, info);
   const size_t bytes = png_get_rowbytes(png, info);
   int current = PNG_ALL_FILTERS;
