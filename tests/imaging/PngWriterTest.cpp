@@ -332,7 +332,7 @@ TEST(PngWriter, EncoderErrorsAreReturnedWithoutEndingTheProcess) {
     const char *Name;
     int Level;
     bool Unbuffered;
-  } rows[] = {{"write error inside the encoder", -2, true},
+  } rows[] = {{"write error on an unbuffered stream", -2, true},
               {"write error at the final flush", -2, false},
               {"compression level the compressor rejects", 42, false}};
   for (const Row &row : rows) {
@@ -346,6 +346,11 @@ TEST(PngWriter, EncoderErrorsAreReturnedWithoutEndingTheProcess) {
       std::setvbuf(stream, nullptr, _IONBF, 0);
     EXPECT_EQ(writer.WriteImage(stream), Failure);
     std::fclose(stream);
+    // In memory, an encoder failure leaves what was there before.
+    std::string file = "kept";
+    EXPECT_EQ(writer.EncodeImage(file), row.Level == -2 ? Success : Failure);
+    EXPECT_EQ(file.substr(0, 4), "kept");
+    EXPECT_EQ(file.size() > 4, row.Level == -2);
   }
 }
 
