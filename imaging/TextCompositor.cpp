@@ -1,0 +1,239 @@
+#include "imaging/TextCompositor.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace strixel {
+
+std::uint8_t BlendChannel(int old, int ink, int coverage) {
+  const double a = coverage / 255.0;
+  return static_cast<std::uint8_t>(
+      255 - static_cast<int>((255 - old) * (1.0 - a) + ink * a));
+}
+
+namespace {
+
+// Partial coverage noted for the end stays within this many entries (five
+// bytes each); a string that would need more blends its remaining, earlier
+// glyphs in order instead, which is exact too.
+constexpr std::size_t PartialLimit = std::size_t{2} << 20;
+
+// From this many blends on, a table of every result (three channels of
+// 256 coverages x 256 old values, built with BlendChannel itself) costs
+// less than the arithmetic.
+constexpr std::size_t TableFrom = 3 * 65536;
+constexpr std::size_t Levels = 256;
+
+int CountTrailingZeros(std::uint64_t word) {
+  return __builtin_ctzll(word);
+}
+
+} // namespace
+
+CTextCompositor::CTextCompositor(CImageWriter &canvas, std::uint32_t colour,
+                                 long long ox, long long oy)
+    : Canvas(canvas), CanvasWidth(canvas.Width),
+      CanvasHeight(std::min<long long>(canvas.Height, canvas.Rows.size())),
+      OriginX(ox), OriginY(oy) {
+  for (int channel = 0; channel < 3; ++channel) {
+    Colour[channel] =
+        static_cast<std::uint8_t>((colour >> (8 * channel)) & 0xFF);
+    Ink[channel] = 255 - Colour[channel];
+  }
+}
+
+void CTextCompositor::Draw(CGlyphSet &glyphs,
+                           const std::vector<PenPosition> &pens) {
+  const std::vector<Placed> placed = PlaceOnCanvas(glyphs, pens);
+  if (placed.empty())
+    return;
+  StartRegion(placed);
+  // Region offsets of noted pixels are 32-bit; a canvas is far smaller.
+  const bool canNote =
+      static_cast<unsigned long long>(RegionWidth) * RegionHeight <= UINT32_MAX;
+  std::size_t next = placed.size();
+  while (canNote && next > 0 && PartialAt.size() < PartialLimit) {
+    --next;
+    if (!IsFinalEverywhere(placed[next]))
+      DrawLastToFirst(glyphs, placed[next]);
+  }
+  if (next > 0 || PartialAt.size() >= TableFrom)
+    BuildTables();
+  for (std::size_t k = 0; k < next; ++k)
+    DrawFirstToLast(glyphs, placed[k]);
+  ApplyPartials();
+}
+
+std::vector<CTextCompositor::Placed>
+CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
+                               const std::vector<PenPosition> &pens) {
+  std::vector<Placed> placed;
+  placed.reserve(pens.size());
+  for (const PenPosition &at : pens) {
+    GlyphBox box;
+    if (!glyphs.BoxAt(at.Index, at.Pen, box))
+      continue;
+    const long long x = OriginX + box.Left;
+    const long long y = OriginY - box.Top;
+    // A glyph wholly off the canvas is never rendered.
+    if (x >= CanvasWidth || y >= CanvasHeight || x + box.Width <= 0 ||
+        y + box.Rows <= 0)
+      continue;
+    placed.push_back({at, x, y, box.Width, box.Rows});
+  }
+  return placed;
+}
+
+void CTextCompositor::StartRegion(const std::vector<Placed> &placed) {
+  long long left = LLONG_MAX, top = LLONG_MAX;
+  long long right = LLONG_MIN, bottom = LLONG_MIN;
+  for (const Placed &glyph : placed) {
+    left = std::min(left, std::max(0LL, glyph.X));
+    top = std::min(top, std::max(0LL, glyph.Y));
+    right = std::max(right, std::min(CanvasWidth, glyph.X + glyph.Width));
+    bottom = std::max(bottom, std::min(CanvasHeight, glyph.Y + glyph.Rows));
+  }
+  RegionLeft = left;
+  RegionTop = top;
+  RegionWidth = right - left;
+  RegionHeight = bottom - top;
+  WordsPerRow = (RegionWidth + 63) / 64;
+  Final.assign(static_cast<std::size_t>(WordsPerRow * RegionHeight), 0);
+}
+
+long long CTextCompositor::NextColumn(long long y, long long from, long long to,
+                                      bool final) const {
+  const std::uint64_t *words = Final.data() + (y - RegionTop) * WordsPerRow;
+  long long i = from - RegionLeft;
+  const long long end = to - RegionLeft;
+  while (i < end) {
+    const std::uint64_t word = final ? words[i >> 6] : ~words[i >> 6];
+    const std::uint64_t found = word >> (i & 63);
+    if (found != 0)
+      return std::min(to, RegionLeft + i + CountTrailingZeros(found));
+    i = (i | 63) + 1;
+  }
+  return to;
+}
+
+std::uint64_t *CTextCompositor::FinalRow(long long y) {
+  return Final.data() + (y - RegionTop) * WordsPerRow;
+}
+
+bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
+  const long long from = std::max(glyph.X, RegionLeft);
+  const long long to =
+      std::min(glyph.X + glyph.Width, RegionLeft + RegionWidth);
+  const long long bottom =
+      std::min(glyph.Y + glyph.Rows, RegionTop + RegionHeight);
+  for (long long y = std::max(glyph.Y, RegionTop); y < bottom; ++y)
+    if (NextColumn(y, from, to, false) < to)
+      return false;
+  return true;
+}
+
+void CTextCompositor::ForEachOpenStretch(CGlyphSet &glyphs, const Placed &glyph,
+                                         StretchAction action) {
+  const GlyphBitmap *bitmap = glyphs.BitmapAt(glyph.At.Index, glyph.At.Pen);
+  if (!bitmap)
+    return;
+  long long x = OriginX + bitmap->Left;
+  long long y = OriginY - bitmap->Top;
+  if (bitmap->FollowsPen) {
+    x += FloorPixels(glyph.At.Pen.x);
+    y -= FloorPixels(glyph.At.Pen.y);
+  }
+  const long long firstRow = std::max(0LL, RegionTop - y);
+  const long long endRow =
+      std::min<long long>(bitmap->Rows, RegionTop + RegionHeight - y);
+  const long long regionRight = RegionLeft + RegionWidth;
+  for (long long row = firstRow; row < endRow; ++row) {
+    const std::size_t lastRun = bitmap->RowRuns[row + 1];
+    for (std::size_t run = bitmap->RowRuns[row]; run < lastRun; ++run) {
+      const GlyphBitmap::InkRun &ink = bitmap->Runs[run];
+      Span span;
+      span.Y = y + row;
+      span.X = x + ink.First;
+      span.Line = bitmap->Coverage.data() + ink.Offset;
+      const long long from = std::max(span.X, RegionLeft);
+      const long long to = std::min(x + ink.End, regionRight);
+      for (long long open = NextColumn(span.Y, from, to, false); open < to;) {
+        const long long closed = NextColumn(span.Y, open, to, true);
+        (this->*action)(span, open, closed);
+        open = NextColumn(span.Y, closed, to, false);
+      }
+    }
+  }
+}
+
+void CTextCompositor::DrawLastToFirst(CGlyphSet &glyphs, const Placed &glyph) {
+  ForEachOpenStretch(glyphs, glyph, &CTextCompositor::NoteStretch);
+}
+
+void CTextCompositor::DrawFirstToLast(CGlyphSet &glyphs, const Placed &glyph) {
+  ForEachOpenStretch(glyphs, glyph, &CTextCompositor::BlendStretch);
+}
+
+void CTextCompositor::NoteStretch(const Span &span, long long from,
+                                  long long to) {
+  std::uint8_t *pixel =
+      Canvas.Rows[static_cast<std::size_t>(span.Y)] + 3 * from;
+  std::uint64_t *final = FinalRow(span.Y);
+  const std::uint8_t *coverage = span.Line + (from - span.X);
+  const long long offset = (span.Y - RegionTop) * RegionWidth - RegionLeft;
+  for (long long x = from; x < to; ++x, pixel += 3, ++coverage) {
+    if (*coverage == 255) {
+      pixel[0] = Colour[0];
+      pixel[1] = Colour[1];
+      pixel[2] = Colour[2];
+      const long long i = x - RegionLeft;
+      final[i >> 6] |= std::uint64_t{1} << (i & 63);
+    } else if (*coverage != 0) {
+      PartialAt.push_back(static_cast<std::uint32_t>(offset + x));
+      PartialCoverage.push_back(*coverage);
+    }
+  }
+}
+
+void CTextCompositor::BlendStretch(const Span &span, long long from,
+                                   long long to) {
+  for (long long x = from; x < to; ++x) {
+    const std::uint8_t coverage = span.Line[x - span.X];
+    if (coverage != 0)
+      Blend(x, span.Y, coverage);
+  }
+}
+
+void CTextCompositor::ApplyPartials() {
+  // Noted last glyph first; blended first glyph first.
+  for (std::size_t k = PartialAt.size(); k-- > 0;) {
+    const long long offset = PartialAt[k];
+    Blend(RegionLeft + offset % RegionWidth, RegionTop + offset / RegionWidth,
+          PartialCoverage[k]);
+  }
+}
+
+void CTextCompositor::Blend(long long x, long long y, int coverage) {
+  std::uint8_t *pixel = Canvas.Rows[static_cast<std::size_t>(y)] + 3 * x;
+  for (int channel = 0; channel < 3; ++channel) {
+    if (Tables.empty())
+      pixel[channel] = BlendChannel(pixel[channel], Ink[channel], coverage);
+    else
+      pixel[channel] =
+          Tables[(channel * Levels + static_cast<std::size_t>(coverage)) *
+                     Levels +
+                 pixel[channel]];
+  }
+}
+
+void CTextCompositor::BuildTables() {
+  Tables.resize(3 * Levels * Levels);
+  std::uint8_t *entry = Tables.data();
+  for (int channel = 0; channel < 3; ++channel)
+    for (std::size_t coverage = 0; coverage < Levels; ++coverage)
+      for (std::size_t old = 0; old < Levels; ++old)
+        *entry++ = BlendChannel(static_cast<int>(old), Ink[channel],
+                                static_cast<int>(coverage));
+}
+
+} // namespace strixel
