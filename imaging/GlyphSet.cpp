@@ -1,5 +1,7 @@
 #include "imaging/GlyphSet.h"
 
+#include <cstring>
+
 #include FT_OUTLINE_H
 
 namespace strixel {
@@ -40,6 +42,46 @@ const FT_Outline &OutlineOf(const CGlyphSet::Glyph &glyph) {
   return reinterpret_cast<FT_OutlineGlyph>(glyph.Image.get())->outline;
 }
 
+// Eight coverage bytes at once: long blank margins and fully inked
+// interiors are the bulk of a large glyph.
+std::uint64_t EightBytes(const std::uint8_t *bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+constexpr std::uint64_t LowBits = 0x0101010101010101ULL;
+constexpr std::uint64_t HighBits = 0x8080808080808080ULL;
+
+bool HasZeroByte(std::uint64_t word) {
+  return ((word - LowBits) & ~word & HighBits) != 0;
+}
+
+// The first column from column on whose coverage is (ink) or is not 0.
+int SkipWhile(const std::uint8_t *line, int column, int width, bool ink) {
+  if (ink)
+    while (column + 8 <= width && !HasZeroByte(EightBytes(line + column)))
+      column += 8;
+  else
+    while (column + 8 <= width && EightBytes(line + column) == 0)
+      column += 8;
+  while (column < width && (line[column] != 0) == ink)
+    ++column;
+  return column;
+}
+
+std::size_t CountPartial(const std::uint8_t *run, int length) {
+  std::size_t count = 0;
+  int k = 0;
+  for (; k + 8 <= length; k += 8)
+    if (EightBytes(run + k) != ~std::uint64_t{0})
+      for (int j = k; j < k + 8; ++j)
+        count += run[j] != 255;
+  for (; k < length; ++k)
+    count += run[k] != 255;
+  return count;
+}
+
 // Copies the runs of ink out of FreeType's bitmap, top row first.
 void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
   bitmap.Width = static_cast<int>(source.width);
@@ -49,18 +91,14 @@ void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
   const std::uint8_t *top = TopRow(source);
   for (unsigned row = 0; row < source.rows; ++row) {
     const std::uint8_t *line = top + static_cast<long long>(source.pitch) * row;
-    int column = 0;
+    int column = SkipWhile(line, 0, bitmap.Width, false);
     while (column < bitmap.Width) {
-      while (column < bitmap.Width && line[column] == 0)
-        ++column;
-      const int first = column;
-      while (column < bitmap.Width && line[column] != 0)
-        ++column;
-      if (first == column)
-        continue;
-      bitmap.Runs.push_back({first, column, bitmap.Coverage.size()});
-      bitmap.Coverage.insert(bitmap.Coverage.end(), line + first,
-                             line + column);
+      const int end = SkipWhile(line, column, bitmap.Width, true);
+      const std::size_t offset = bitmap.Coverage.size();
+      bitmap.Runs.push_back({column, end, offset});
+      bitmap.Coverage.insert(bitmap.Coverage.end(), line + column, line + end);
+      bitmap.PartialPixels += CountPartial(line + column, end - column);
+      column = SkipWhile(line, end, bitmap.Width, false);
     }
     bitmap.RowRuns.push_back(bitmap.Runs.size());
   }
@@ -103,7 +141,8 @@ bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
   if (!glyph.Image)
     return false;
   if (!IsOutline(glyph)) {
-    const GlyphBitmap *bitmap = BitmapAt(index, pen);
+    GlyphBitmap spare;
+    const GlyphBitmap *bitmap = BitmapAt(index, pen, spare);
     if (!bitmap)
       return false;
     box = {bitmap->Left, bitmap->Top, bitmap->Width, bitmap->Rows};
@@ -124,7 +163,8 @@ bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
   return box.Width > 0 && box.Rows > 0;
 }
 
-const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen) {
+const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
+                                       GlyphBitmap &spare) {
   const Glyph &glyph = Get(index);
   if (!glyph.Image)
     return nullptr;
@@ -138,15 +178,18 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen) {
   GlyphBitmap bitmap;
   if (!Render(glyph, phase, bitmap))
     return nullptr;
-  const std::size_t bytes = bitmap.Coverage.size() +
-                            bitmap.Runs.size() * sizeof(bitmap.Runs[0]) +
-                            bitmap.RowRuns.size() * sizeof(bitmap.RowRuns[0]);
+  const std::size_t bytes = bitmap.Bytes();
   if (KeptBytes + bytes <= MaxKeptBytes) {
     KeptBytes += bytes;
     return &Bitmaps.emplace(key, std::move(bitmap)).first->second;
   }
-  Scratch = std::move(bitmap);
-  return &Scratch;
+  spare = std::move(bitmap);
+  return &spare;
+}
+
+std::size_t GlyphBitmap::Bytes() const {
+  return Coverage.size() + Runs.size() * sizeof(Runs[0]) +
+         RowRuns.size() * sizeof(RowRuns[0]);
 }
 
 bool CGlyphSet::Render(const Glyph &glyph, FT_Vector phase,

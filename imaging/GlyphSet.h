@@ -42,6 +42,10 @@ struct GlyphBitmap {
   std::vector<InkRun> Runs;
   std::vector<std::size_t> RowRuns;
   std::vector<std::uint8_t> Coverage;
+  // The memory the bitmap holds.
+  std::size_t Bytes() const;
+  // How many coverage bytes are neither 0 nor 255.
+  std::size_t PartialPixels = 0;
 };
 
 // The pixels a glyph's bitmap takes for one pen position: left column,
@@ -92,13 +96,13 @@ public:
   // nothing there (no ink, or a position the renderer refuses).
   bool BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box);
   // The bitmap for the pen's sub-pixel phase; null when rendering fails.
-  // Valid until the next call.
-  const GlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen);
+  // Once the set keeps no more bitmaps it renders into spare.
+  const GlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen, GlyphBitmap &spare);
 
 private:
-  // Bitmaps kept for reuse stay within this many coverage bytes; beyond it
-  // a bitmap is rendered for one use.
-  static constexpr std::size_t MaxKeptBytes = 12u << 20;
+  // Bitmaps kept for reuse stay within this many bytes; beyond it a bitmap
+  // is rendered for the caller alone.
+  static constexpr std::size_t MaxKeptBytes = 8u << 20;
 
   using PhaseKey = std::pair<FT_UInt, std::pair<long, long>>;
 
@@ -109,7 +113,6 @@ private:
   std::unordered_map<FT_UInt, Glyph> Glyphs;
   std::map<PhaseKey, GlyphBitmap> Bitmaps;
   std::size_t KeptBytes = 0;
-  GlyphBitmap Scratch;
 };
 
 } // namespace strixel

@@ -13,10 +13,19 @@ std::uint8_t BlendChannel(int old, int ink, int coverage) {
 
 namespace {
 
-// Partial coverage noted for the end stays within this many entries (five
-// bytes each); a string that would need more blends its remaining, earlier
-// glyphs in order instead, which is exact too.
-constexpr std::size_t PartialLimit = std::size_t{2} << 20;
+// Partial coverage noted for the end of a run of glyphs stays within this
+// many entries (five bytes each): a string whose glyphs have more partial
+// pixels is composited in consecutive runs of glyphs, first run first,
+// each on top of the result of those before it.
+constexpr std::size_t PartialLimit = std::size_t{1} << 20;
+
+// Bitmaps rendered for one run alone (the glyph set keeps no more) stay
+// within this many bytes; a run ends before a glyph that would exceed it.
+constexpr std::size_t RunBitmapLimit = std::size_t{4} << 20;
+
+// Region offsets are 32-bit: a canvas has far fewer pixels.
+static_assert(CImageWriter::MaxRasterBytes / 3 <= UINT32_MAX,
+              "a canvas pixel offset fits in 32 bits");
 
 // From this many blends on, a table of every result (three channels of
 // 256 coverages x 256 old values, built with BlendChannel itself) costs
@@ -44,23 +53,53 @@ CTextCompositor::CTextCompositor(CImageWriter &canvas, std::uint32_t colour,
 
 void CTextCompositor::Draw(CGlyphSet &glyphs,
                            const std::vector<PenPosition> &pens) {
-  const std::vector<Placed> placed = PlaceOnCanvas(glyphs, pens);
-  if (placed.empty())
-    return;
-  StartRegion(placed);
-  // Region offsets of noted pixels are 32-bit; a canvas is far smaller.
-  const bool canNote =
-      static_cast<unsigned long long>(RegionWidth) * RegionHeight <= UINT32_MAX;
-  std::size_t next = placed.size();
-  while (canNote && next > 0 && PartialAt.size() < PartialLimit) {
-    --next;
-    if (!IsFinalEverywhere(placed[next]))
-      DrawLastToFirst(glyphs, placed[next]);
+  std::vector<Placed> placed = PlaceOnCanvas(glyphs, pens);
+  std::size_t begin = 0;
+  while (begin < placed.size()) {
+    const std::size_t end = RunEnd(glyphs, placed, begin);
+    DrawRun(placed, begin, end);
+    begin = end;
   }
-  if (next > 0 || PartialAt.size() >= TableFrom)
+}
+
+std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
+                                    std::vector<Placed> &placed,
+                                    std::size_t begin) {
+  RunBitmaps.clear();
+  std::size_t end = begin;
+  std::size_t partials = 0;
+  std::size_t bytes = 0;
+  while (end < placed.size()) {
+    Placed &glyph = placed[end];
+    GlyphBitmap &spare = RunBitmaps.emplace_back();
+    glyph.Bitmap = glyphs.BitmapAt(glyph.At.Index, glyph.At.Pen, spare);
+    const bool own = glyph.Bitmap == &spare;
+    const std::size_t count = glyph.Bitmap ? glyph.Bitmap->PartialPixels : 0;
+    const std::size_t size = own ? spare.Bytes() : 0;
+    if (end > begin &&
+        (partials + count > PartialLimit || bytes + size > RunBitmapLimit)) {
+      RunBitmaps.pop_back();
+      break;
+    }
+    if (!own)
+      RunBitmaps.pop_back();
+    partials += count;
+    bytes += size;
+    ++end;
+  }
+  return end;
+}
+
+void CTextCompositor::DrawRun(const std::vector<Placed> &placed,
+                              std::size_t begin, std::size_t end) {
+  StartRegion(placed, begin, end);
+  PartialAt.clear();
+  PartialCoverage.clear();
+  for (std::size_t k = end; k-- > begin;)
+    if (!IsFinalEverywhere(placed[k]))
+      NoteOpenInk(placed[k]);
+  if (Tables.empty() && PartialAt.size() >= TableFrom)
     BuildTables();
-  for (std::size_t k = 0; k < next; ++k)
-    DrawFirstToLast(glyphs, placed[k]);
   ApplyPartials();
 }
 
@@ -79,15 +118,17 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
     if (x >= CanvasWidth || y >= CanvasHeight || x + box.Width <= 0 ||
         y + box.Rows <= 0)
       continue;
-    placed.push_back({at, x, y, box.Width, box.Rows});
+    placed.push_back({at, x, y, box.Width, box.Rows, nullptr});
   }
   return placed;
 }
 
-void CTextCompositor::StartRegion(const std::vector<Placed> &placed) {
+void CTextCompositor::StartRegion(const std::vector<Placed> &placed,
+                                  std::size_t begin, std::size_t end) {
   long long left = LLONG_MAX, top = LLONG_MAX;
   long long right = LLONG_MIN, bottom = LLONG_MIN;
-  for (const Placed &glyph : placed) {
+  for (std::size_t k = begin; k < end; ++k) {
+    const Placed &glyph = placed[k];
     left = std::min(left, std::max(0LL, glyph.X));
     top = std::min(top, std::max(0LL, glyph.Y));
     right = std::max(right, std::min(CanvasWidth, glyph.X + glyph.Width));
@@ -132,9 +173,8 @@ bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
   return true;
 }
 
-void CTextCompositor::ForEachOpenStretch(CGlyphSet &glyphs, const Placed &glyph,
-                                         StretchAction action) {
-  const GlyphBitmap *bitmap = glyphs.BitmapAt(glyph.At.Index, glyph.At.Pen);
+void CTextCompositor::NoteOpenInk(const Placed &glyph) {
+  const GlyphBitmap *bitmap = glyph.Bitmap;
   if (!bitmap)
     return;
   long long x = OriginX + bitmap->Left;
@@ -159,19 +199,11 @@ void CTextCompositor::ForEachOpenStretch(CGlyphSet &glyphs, const Placed &glyph,
       const long long to = std::min(x + ink.End, regionRight);
       for (long long open = NextColumn(span.Y, from, to, false); open < to;) {
         const long long closed = NextColumn(span.Y, open, to, true);
-        (this->*action)(span, open, closed);
+        NoteStretch(span, open, closed);
         open = NextColumn(span.Y, closed, to, false);
       }
     }
   }
-}
-
-void CTextCompositor::DrawLastToFirst(CGlyphSet &glyphs, const Placed &glyph) {
-  ForEachOpenStretch(glyphs, glyph, &CTextCompositor::NoteStretch);
-}
-
-void CTextCompositor::DrawFirstToLast(CGlyphSet &glyphs, const Placed &glyph) {
-  ForEachOpenStretch(glyphs, glyph, &CTextCompositor::BlendStretch);
 }
 
 void CTextCompositor::NoteStretch(const Span &span, long long from,
@@ -192,15 +224,6 @@ void CTextCompositor::NoteStretch(const Span &span, long long from,
       PartialAt.push_back(static_cast<std::uint32_t>(offset + x));
       PartialCoverage.push_back(*coverage);
     }
-  }
-}
-
-void CTextCompositor::BlendStretch(const Span &span, long long from,
-                                   long long to) {
-  for (long long x = from; x < to; ++x) {
-    const std::uint8_t coverage = span.Line[x - span.X];
-    if (coverage != 0)
-      Blend(x, span.Y, coverage);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "imaging/GlyphSet.h"
@@ -26,7 +27,8 @@ struct PenPosition {
 // then on (every earlier glyph would be overwritten there), so earlier
 // glyphs skip it, and a glyph whose box is final everywhere is not even
 // rendered. Partial coverage of pixels that are not final is noted and
-// applied at the end, first glyph first.
+// applied at the end, first glyph first. A string with very many partial
+// pixels is done in runs of consecutive glyphs, to bound that memory.
 class CTextCompositor {
 public:
   // (ox, oy) is the canvas pixel of the pen origin; canvas rows grow
@@ -40,6 +42,7 @@ private:
   struct Placed {
     PenPosition At;
     long long X, Y, Width, Rows;
+    const GlyphBitmap *Bitmap; // once its run is planned
   };
   // A run of ink of a bitmap row on the canvas.
   struct Span {
@@ -50,7 +53,15 @@ private:
 
   std::vector<Placed> PlaceOnCanvas(CGlyphSet &glyphs,
                                     const std::vector<PenPosition> &pens);
-  void StartRegion(const std::vector<Placed> &placed);
+  // The end of the run of glyphs from begin whose partial pixels and
+  // bitmaps of its own stay within their limits (at least one glyph); the
+  // run's bitmaps are rendered here.
+  std::size_t RunEnd(CGlyphSet &glyphs, std::vector<Placed> &placed,
+                     std::size_t begin);
+  void DrawRun(const std::vector<Placed> &placed, std::size_t begin,
+               std::size_t end);
+  void StartRegion(const std::vector<Placed> &placed, std::size_t begin,
+                   std::size_t end);
   // The first column in [from, to) of canvas row y whose pixel is final
   // (or is not, with final false), or to.
   long long NextColumn(long long y, long long from, long long to,
@@ -59,18 +70,11 @@ private:
   std::uint64_t *FinalRow(long long y);
   bool IsFinalEverywhere(const Placed &glyph) const;
   // Hands every stretch of the glyph's bitmap that has ink and is not final
-  // yet to action.
-  using StretchAction = void (CTextCompositor::*)(const Span &, long long,
-                                                  long long);
-  void ForEachOpenStretch(CGlyphSet &glyphs, const Placed &glyph,
-                          StretchAction action);
-  // Last to first: full coverage sets the colour and makes the pixel
-  // final; partial coverage is noted.
+  // yet to NoteStretch.
+  void NoteOpenInk(const Placed &glyph);
+  // Full coverage sets the colour and makes the pixel final; partial
+  // coverage is noted.
   void NoteStretch(const Span &span, long long from, long long to);
-  // First to last: every coverage is blended.
-  void BlendStretch(const Span &span, long long from, long long to);
-  void DrawLastToFirst(CGlyphSet &glyphs, const Placed &glyph);
-  void DrawFirstToLast(CGlyphSet &glyphs, const Placed &glyph);
   void ApplyPartials();
   void Blend(long long x, long long y, int coverage);
   void BuildTables();
@@ -93,6 +97,8 @@ private:
   // Blend results per channel, coverage x old value, once the blends are
   // many enough to pay for them.
   std::vector<std::uint8_t> Tables;
+  // The bitmaps of the current run that the glyph set does not keep.
+  std::deque<GlyphBitmap> RunBitmaps;
 };
 
 } // namespace strixel
