@@ -82,12 +82,19 @@ std::size_t CountPartial(const std::uint8_t *run, int length) {
   return count;
 }
 
+constexpr std::size_t BlankToGiveBack = 4096;
+
 // Copies the runs of ink out of FreeType's bitmap, top row first.
 void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
   bitmap.Width = static_cast<int>(source.width);
   bitmap.Rows = static_cast<int>(source.rows);
+  const std::size_t width = source.width;
   bitmap.RowRuns.assign(1, 0);
   bitmap.RowRuns.reserve(source.rows + 1);
+  // Room for the whole bitmap at once; what a large glyph leaves blank is
+  // given back below.
+  bitmap.Coverage.reserve(width * source.rows);
+  bitmap.Runs.reserve(2 * source.rows);
   const std::uint8_t *top = TopRow(source);
   for (unsigned row = 0; row < source.rows; ++row) {
     const std::uint8_t *line = top + static_cast<long long>(source.pitch) * row;
@@ -102,9 +109,8 @@ void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
     }
     bitmap.RowRuns.push_back(bitmap.Runs.size());
   }
-  // Kept bitmaps are counted by their size; let that be what they hold.
-  bitmap.Runs.shrink_to_fit();
-  bitmap.Coverage.shrink_to_fit();
+  if (bitmap.Coverage.capacity() - bitmap.Coverage.size() > BlankToGiveBack)
+    bitmap.Coverage.shrink_to_fit();
 }
 
 } // namespace
@@ -188,27 +194,22 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
 }
 
 std::size_t GlyphBitmap::Bytes() const {
-  return Coverage.size() + Runs.size() * sizeof(Runs[0]) +
-         RowRuns.size() * sizeof(RowRuns[0]);
+  return Coverage.capacity() + Runs.capacity() * sizeof(Runs[0]) +
+         RowRuns.capacity() * sizeof(RowRuns[0]);
 }
 
 bool CGlyphSet::Render(const Glyph &glyph, FT_Vector phase,
                        GlyphBitmap &bitmap) {
-  FT_Glyph copy = nullptr;
-  if (FT_Glyph_Copy(glyph.Image.get(), &copy))
-    return false;
-  GlyphImage image(copy);
   bitmap.FollowsPen = IsOutline(glyph);
-  if (bitmap.FollowsPen)
-    FT_Glyph_Transform(copy, nullptr, &phase);
-  // On success the bitmap glyph replaces the copy; on failure the copy
-  // stays. Either way image owns what is left.
-  FT_Glyph rendered = image.release();
-  const FT_Error error =
-      FT_Glyph_To_Bitmap(&rendered, FT_RENDER_MODE_NORMAL, nullptr, 1);
-  image.reset(rendered);
-  if (error)
+  // FreeType moves the outline by the origin, renders it and moves it back
+  // (whole 26.6 units, so exactly back); the kept glyph is not destroyed
+  // and a new bitmap glyph comes back, or the glyph itself when it is a
+  // bitmap already.
+  FT_Glyph rendered = glyph.Image.get();
+  if (FT_Glyph_To_Bitmap(&rendered, FT_RENDER_MODE_NORMAL,
+                         bitmap.FollowsPen ? &phase : nullptr, 0))
     return false;
+  GlyphImage image(rendered != glyph.Image.get() ? rendered : nullptr);
   const auto *bitmapGlyph = reinterpret_cast<FT_BitmapGlyph>(rendered);
   // Only 8-bit coverage can be blended; other pixel modes come only from
   // bitmap fonts given as a font file.

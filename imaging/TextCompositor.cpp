@@ -66,6 +66,7 @@ std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
                                     std::vector<Placed> &placed,
                                     std::size_t begin) {
   RunBitmaps.clear();
+  RunInk = 0;
   std::size_t end = begin;
   std::size_t partials = 0;
   std::size_t bytes = 0;
@@ -85,6 +86,8 @@ std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
       RunBitmaps.pop_back();
     partials += count;
     bytes += size;
+    if (glyph.Bitmap)
+      RunInk += glyph.Bitmap->Coverage.size();
     ++end;
   }
   return end;
@@ -92,12 +95,20 @@ std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
 
 void CTextCompositor::DrawRun(const std::vector<Placed> &placed,
                               std::size_t begin, std::size_t end) {
-  StartRegion(placed, begin, end);
+  FindRegion(placed, begin, end);
+  // Glyphs that hardly overlap (any ordinary text) are cheapest blended
+  // as they come.
+  if (RunInk <= 2 * static_cast<std::size_t>(RegionWidth * RegionHeight)) {
+    for (std::size_t k = begin; k < end; ++k)
+      ForEachInkStretch(placed[k], false, &CTextCompositor::BlendStretch);
+    return;
+  }
+  Final.assign(static_cast<std::size_t>(WordsPerRow * RegionHeight), 0);
   PartialAt.clear();
   PartialCoverage.clear();
   for (std::size_t k = end; k-- > begin;)
     if (!IsFinalEverywhere(placed[k]))
-      NoteOpenInk(placed[k]);
+      ForEachInkStretch(placed[k], true, &CTextCompositor::NoteStretch);
   if (Tables.empty() && PartialAt.size() >= TableFrom)
     BuildTables();
   ApplyPartials();
@@ -123,8 +134,8 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
   return placed;
 }
 
-void CTextCompositor::StartRegion(const std::vector<Placed> &placed,
-                                  std::size_t begin, std::size_t end) {
+void CTextCompositor::FindRegion(const std::vector<Placed> &placed,
+                                 std::size_t begin, std::size_t end) {
   long long left = LLONG_MAX, top = LLONG_MAX;
   long long right = LLONG_MIN, bottom = LLONG_MIN;
   for (std::size_t k = begin; k < end; ++k) {
@@ -139,7 +150,6 @@ void CTextCompositor::StartRegion(const std::vector<Placed> &placed,
   RegionWidth = right - left;
   RegionHeight = bottom - top;
   WordsPerRow = (RegionWidth + 63) / 64;
-  Final.assign(static_cast<std::size_t>(WordsPerRow * RegionHeight), 0);
 }
 
 long long CTextCompositor::NextColumn(long long y, long long from, long long to,
@@ -173,7 +183,8 @@ bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
   return true;
 }
 
-void CTextCompositor::NoteOpenInk(const Placed &glyph) {
+void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
+                                        StretchAction action) {
   const GlyphBitmap *bitmap = glyph.Bitmap;
   if (!bitmap)
     return;
@@ -197,9 +208,14 @@ void CTextCompositor::NoteOpenInk(const Placed &glyph) {
       span.Line = bitmap->Coverage.data() + ink.Offset;
       const long long from = std::max(span.X, RegionLeft);
       const long long to = std::min(x + ink.End, regionRight);
+      if (!onlyOpen) {
+        if (from < to)
+          (this->*action)(span, from, to);
+        continue;
+      }
       for (long long open = NextColumn(span.Y, from, to, false); open < to;) {
         const long long closed = NextColumn(span.Y, open, to, true);
-        NoteStretch(span, open, closed);
+        (this->*action)(span, open, closed);
         open = NextColumn(span.Y, closed, to, false);
       }
     }
@@ -227,6 +243,13 @@ void CTextCompositor::NoteStretch(const Span &span, long long from,
   }
 }
 
+void CTextCompositor::BlendStretch(const Span &span, long long from,
+                                   long long to) {
+  const std::uint8_t *coverage = span.Line + (from - span.X);
+  for (long long x = from; x < to; ++x, ++coverage)
+    Blend(x, span.Y, *coverage);
+}
+
 void CTextCompositor::ApplyPartials() {
   // Noted last glyph first; blended first glyph first.
   for (std::size_t k = PartialAt.size(); k-- > 0;) {
@@ -238,6 +261,13 @@ void CTextCompositor::ApplyPartials() {
 
 void CTextCompositor::Blend(long long x, long long y, int coverage) {
   std::uint8_t *pixel = Canvas.Rows[static_cast<std::size_t>(y)] + 3 * x;
+  if (coverage == 255) {
+    // Full coverage mixes nothing of the old colour in.
+    pixel[0] = Colour[0];
+    pixel[1] = Colour[1];
+    pixel[2] = Colour[2];
+    return;
+  }
   for (int channel = 0; channel < 3; ++channel) {
     if (Tables.empty())
       pixel[channel] = BlendChannel(pixel[channel], Ink[channel], coverage);

@@ -60,8 +60,8 @@ private:
                      std::size_t begin);
   void DrawRun(const std::vector<Placed> &placed, std::size_t begin,
                std::size_t end);
-  void StartRegion(const std::vector<Placed> &placed, std::size_t begin,
-                   std::size_t end);
+  void FindRegion(const std::vector<Placed> &placed, std::size_t begin,
+                  std::size_t end);
   // The first column in [from, to) of canvas row y whose pixel is final
   // (or is not, with final false), or to.
   long long NextColumn(long long y, long long from, long long to,
@@ -69,12 +69,16 @@ private:
   // The bits of canvas row y, one per region column.
   std::uint64_t *FinalRow(long long y);
   bool IsFinalEverywhere(const Placed &glyph) const;
-  // Hands every stretch of the glyph's bitmap that has ink and is not final
-  // yet to NoteStretch.
-  void NoteOpenInk(const Placed &glyph);
+  // Hands every stretch of the glyph's bitmap that has ink (and, with
+  // onlyOpen, is not final yet) to action.
+  using StretchAction = void (CTextCompositor::*)(const Span &, long long,
+                                                  long long);
+  void ForEachInkStretch(const Placed &glyph, bool onlyOpen,
+                         StretchAction action);
   // Full coverage sets the colour and makes the pixel final; partial
   // coverage is noted.
   void NoteStretch(const Span &span, long long from, long long to);
+  void BlendStretch(const Span &span, long long from, long long to);
   void ApplyPartials();
   void Blend(long long x, long long y, int coverage);
   void BuildTables();
@@ -97,7 +101,9 @@ private:
   // Blend results per channel, coverage x old value, once the blends are
   // many enough to pay for them.
   std::vector<std::uint8_t> Tables;
-  // The bitmaps of the current run that the glyph set does not keep.
+  // The coverage bytes of the current run's glyphs, and its bitmaps that
+  // the glyph set does not keep.
+  std::size_t RunInk = 0;
   std::deque<GlyphBitmap> RunBitmaps;
 };
 
