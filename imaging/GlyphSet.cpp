@@ -70,12 +70,12 @@ int SkipWhile(const std::uint8_t *line, int column, int width, bool ink) {
   return column;
 }
 
-std::size_t CountPartial(const std::uint8_t *run, int length) {
+std::size_t CountPartial(const std::uint8_t *run, std::size_t length) {
   std::size_t count = 0;
-  int k = 0;
+  std::size_t k = 0;
   for (; k + 8 <= length; k += 8)
     if (EightBytes(run + k) != ~std::uint64_t{0})
-      for (int j = k; j < k + 8; ++j)
+      for (std::size_t j = k; j < k + 8; ++j)
         count += run[j] != 255;
   for (; k < length; ++k)
     count += run[k] != 255;
@@ -104,7 +104,6 @@ void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
       const std::size_t offset = bitmap.Coverage.size();
       bitmap.Runs.push_back({column, end, offset});
       bitmap.Coverage.insert(bitmap.Coverage.end(), line + column, line + end);
-      bitmap.PartialPixels += CountPartial(line + column, end - column);
       column = SkipWhile(line, end, bitmap.Width, false);
     }
     bitmap.RowRuns.push_back(bitmap.Runs.size());
@@ -191,6 +190,14 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
   }
   spare = std::move(bitmap);
   return &spare;
+}
+
+std::size_t GlyphBitmap::PartialPixels() const {
+  if (!PartialCounted) {
+    PartialCount = CountPartial(Coverage.data(), Coverage.size());
+    PartialCounted = true;
+  }
+  return PartialCount;
 }
 
 std::size_t GlyphBitmap::Bytes() const {

@@ -44,8 +44,12 @@ struct GlyphBitmap {
   std::vector<std::uint8_t> Coverage;
   // The memory the bitmap holds.
   std::size_t Bytes() const;
-  // How many coverage bytes are neither 0 nor 255.
-  std::size_t PartialPixels = 0;
+  // How many coverage bytes are neither 0 nor 255 (counted once).
+  std::size_t PartialPixels() const;
+
+private:
+  mutable std::size_t PartialCount = 0;
+  mutable bool PartialCounted = false;
 };
 
 // The pixels a glyph's bitmap takes for one pen position: left column,

@@ -75,7 +75,11 @@ std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
     GlyphBitmap &spare = RunBitmaps.emplace_back();
     glyph.Bitmap = glyphs.BitmapAt(glyph.At.Index, glyph.At.Pen, spare);
     const bool own = glyph.Bitmap == &spare;
-    const std::size_t count = glyph.Bitmap ? glyph.Bitmap->PartialPixels : 0;
+    // The ink of a glyph bounds its partial pixels; they are counted only
+    // once the run's ink could exceed the limit.
+    std::size_t count = glyph.Bitmap ? glyph.Bitmap->Coverage.size() : 0;
+    if (partials + count > PartialLimit && glyph.Bitmap)
+      count = glyph.Bitmap->PartialPixels();
     const std::size_t size = own ? spare.Bytes() : 0;
     if (end > begin &&
         (partials + count > PartialLimit || bytes + size > RunBitmapLimit)) {
@@ -245,37 +249,37 @@ void CTextCompositor::NoteStretch(const Span &span, long long from,
 
 void CTextCompositor::BlendStretch(const Span &span, long long from,
                                    long long to) {
+  std::uint8_t *pixel =
+      Canvas.Rows[static_cast<std::size_t>(span.Y)] + 3 * from;
   const std::uint8_t *coverage = span.Line + (from - span.X);
-  for (long long x = from; x < to; ++x, ++coverage)
-    Blend(x, span.Y, *coverage);
+  for (long long x = from; x < to; ++x, ++coverage, pixel += 3)
+    Blend(pixel, *coverage);
 }
 
 void CTextCompositor::ApplyPartials() {
   // Noted last glyph first; blended first glyph first.
   for (std::size_t k = PartialAt.size(); k-- > 0;) {
     const long long offset = PartialAt[k];
-    Blend(RegionLeft + offset % RegionWidth, RegionTop + offset / RegionWidth,
-          PartialCoverage[k]);
+    const long long x = RegionLeft + offset % RegionWidth;
+    const long long y = RegionTop + offset / RegionWidth;
+    Blend(Canvas.Rows[static_cast<std::size_t>(y)] + 3 * x, PartialCoverage[k]);
   }
 }
 
-void CTextCompositor::Blend(long long x, long long y, int coverage) {
-  std::uint8_t *pixel = Canvas.Rows[static_cast<std::size_t>(y)] + 3 * x;
+void CTextCompositor::Blend(std::uint8_t *pixel, int coverage) const {
   if (coverage == 255) {
     // Full coverage mixes nothing of the old colour in.
     pixel[0] = Colour[0];
     pixel[1] = Colour[1];
     pixel[2] = Colour[2];
-    return;
-  }
-  for (int channel = 0; channel < 3; ++channel) {
-    if (Tables.empty())
+  } else if (Tables.empty()) {
+    for (int channel = 0; channel < 3; ++channel)
       pixel[channel] = BlendChannel(pixel[channel], Ink[channel], coverage);
-    else
-      pixel[channel] =
-          Tables[(channel * Levels + static_cast<std::size_t>(coverage)) *
-                     Levels +
-                 pixel[channel]];
+  } else {
+    const std::uint8_t *table =
+        Tables.data() + static_cast<std::size_t>(coverage) * Levels;
+    for (int channel = 0; channel < 3; ++channel)
+      pixel[channel] = table[channel * Levels * Levels + pixel[channel]];
   }
 }
 

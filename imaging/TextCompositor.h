@@ -80,7 +80,7 @@ private:
   void NoteStretch(const Span &span, long long from, long long to);
   void BlendStretch(const Span &span, long long from, long long to);
   void ApplyPartials();
-  void Blend(long long x, long long y, int coverage);
+  void Blend(std::uint8_t *pixel, int coverage) const;
   void BuildTables();
 
   CImageWriter &Canvas;
