@@ -1,13 +1,22 @@
 // Layout and drawing of a symbol: element widths, fitting the pattern into
-// the drawing box, the bars with their two pens and the human-readable text.
+// the drawing box, the bars and the human-readable text.
+//
+// CBarcodeSym is defined in two sources: engine/BarcodeSym.cpp holds its
+// text pipeline (text, check characters, display text, pattern), this file
+// its layout and drawing. Every drawing step works in the symbol's own axes
+// (along and across, engine/SymbolAxes.h) and leaves the orientation to
+// CSymbolAxes.
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarSpans.h"
 #include "engine/BarcodeSym.h"
+#include "engine/ErrorCodes.h"
+#include "engine/Rounding.h"
+#include "engine/SymbolAxes.h"
 #include "imaging/ImageWriter.h"
 #include "imaging/IntRange.h"
 
@@ -20,11 +29,11 @@ namespace {
 constexpr double Pi = 3.1415926;
 
 // Groups of the split retail text: first byte, byte count (relative to the
-// text length n when countFromEnd is set: count = n - count), offset and
+// text length n when CountFromEnd is set: count = n - Count), offset and
 // width in modules.
 struct RetailGroup {
-  int BarType;
-  int Mode;
+  BarcodeType Type;
+  TextAlignment Mode;
   int First;
   int Count;
   bool CountFromEnd;
@@ -32,54 +41,149 @@ struct RetailGroup {
   int Width;
 };
 
+constexpr TextAlignment FirstOut = RetailFirstDigitOutside;
+constexpr TextAlignment BothOut = RetailFirstAndLastDigitOutside;
+constexpr TextAlignment AllIn = RetailDigitsInside;
+
 // EAN-13 and UPC-A have their digit groups in two 43-module halves, EAN-8 in
-// two 29-module halves, UPC-E in one six-digit block; mode 4 keeps the first
-// digit (the number system) outside the bars, mode 5 the last one (the
-// check digit) too.
+// two 29-module halves, UPC-E in one six-digit block; FirstOut keeps the
+// first digit (the number system) outside the bars, BothOut the last one
+// (the check digit) too.
 constexpr RetailGroup RetailGroups[] = {
-    {11, 4, 1, 6, false, 3, 43}, {11, 4, 7, 7, true, 49, 43},
-    {10, 4, 1, 3, false, 3, 29}, {10, 4, 4, 4, true, 35, 29},
-    {13, 4, 1, 5, false, 3, 43}, {13, 4, 6, 6, true, 49, 43},
-    {14, 4, 1, 1, true, 3, 43},  {11, 5, 1, 5, false, 3, 43},
-    {11, 5, 6, 7, true, 49, 43}, {13, 5, 1, 5, false, 3, 43},
-    {13, 5, 6, 7, true, 49, 43}, {10, 5, 1, 3, false, 3, 29},
-    {10, 5, 4, 5, true, 35, 29}, {14, 5, 1, 2, true, 3, 43},
-    {11, 6, 0, 6, false, 3, 43}, {11, 6, 6, 6, true, 49, 43},
-    {13, 6, 0, 6, false, 3, 43}, {13, 6, 6, 6, true, 49, 43},
-    {10, 6, 0, 4, false, 3, 29}, {10, 6, 4, 4, true, 35, 29},
-    {14, 6, 0, 0, true, 3, 43},
+    {Ean13, FirstOut, 1, 6, false, 3, 43},
+    {Ean13, FirstOut, 7, 7, true, 49, 43},
+    {Ean8, FirstOut, 1, 3, false, 3, 29},
+    {Ean8, FirstOut, 4, 4, true, 35, 29},
+    {UpcA, FirstOut, 1, 5, false, 3, 43},
+    {UpcA, FirstOut, 6, 6, true, 49, 43},
+    {UpcE, FirstOut, 1, 1, true, 3, 43},
+    {Ean13, BothOut, 1, 5, false, 3, 43},
+    {Ean13, BothOut, 6, 7, true, 49, 43},
+    {UpcA, BothOut, 1, 5, false, 3, 43},
+    {UpcA, BothOut, 6, 7, true, 49, 43},
+    {Ean8, BothOut, 1, 3, false, 3, 29},
+    {Ean8, BothOut, 4, 5, true, 35, 29},
+    {UpcE, BothOut, 1, 2, true, 3, 43},
+    {Ean13, AllIn, 0, 6, false, 3, 43},
+    {Ean13, AllIn, 6, 6, true, 49, 43},
+    {UpcA, AllIn, 0, 6, false, 3, 43},
+    {UpcA, AllIn, 6, 6, true, 49, 43},
+    {Ean8, AllIn, 0, 4, false, 3, 29},
+    {Ean8, AllIn, 4, 4, true, 35, 29},
+    {UpcE, AllIn, 0, 0, true, 3, 43},
 };
 
-// Module offset of the trailing character in mode 5.
-int TrailingDigitOffset(int barType) {
+// Module offset of the trailing digit in BothOut, -1 for a type without.
+int TrailingDigitOffset(std::int32_t barType) {
   switch (barType) {
-  case 11:
-  case 13:
+  case Ean13:
+  case UpcA:
     return 96;
-  case 10:
+  case Ean8:
     return 68;
-  case 14:
+  case UpcE:
     return 52;
   default:
     return -1;
   }
 }
 
-} // namespace
+// The first digit, outside the bars, is right-aligned in a field this wide
+// that ends one module before the first bar.
+constexpr int OutsideDigitField = 10000;
 
-int RoundHalfAway(double value) {
-  if (std::isnan(value))
-    return 0;
-  double r = value < 0 ? -std::floor(-value + 0.5) : std::floor(value + 0.5);
-  if (r >= static_cast<double>(INT_MAX))
-    return INT_MAX;
-  if (r <= static_cast<double>(INT_MIN))
-    return INT_MIN;
-  return static_cast<int>(r);
+bool IsBar(std::uint8_t element) {
+  return element == Bar1 || element == Bar2 || element == Bar3 ||
+         element == Bar4 || element == WideBar || element == GuardBar;
 }
 
-bool CBarcodeSym::LengthIsHorizontal() const {
-  return Settings.Orientation == 0 || Settings.Orientation == 180;
+// The reduction is a percentage of a module taken off every bar; computed
+// in floating point so that no percentage can overflow.
+std::int64_t BarReduction(std::int32_t percent, int moduleWidth) {
+  const double reduction = std::trunc(percent / 100.0 * moduleWidth);
+  return static_cast<std::int64_t>(std::clamp(
+      reduction, -static_cast<double>(INT_MAX), static_cast<double>(INT_MAX)));
+}
+
+// Where the bars lie along the symbol, in pixels from the origin, ordinary
+// bars and guard bars apart, each set joined: the pen advances by the full
+// element width, the bar drawn is the reduction narrower, or wider when the
+// reduction is negative, so that it may overlap its neighbours.
+struct BarSpans {
+  std::vector<CSpan> Bars;
+  std::vector<CSpan> Guards;
+};
+
+BarSpans BarSpansOf(const CBarcodeSym &sym) {
+  const int m = sym.ModuleWidth;
+  const std::int64_t reduction =
+      BarReduction(sym.Settings.BarWidthReduction, m);
+  const int wide = sym.WideWidth(m);
+  BarSpans spans;
+  std::int64_t pen = 0;
+  for (std::uint8_t e : sym.Elements) {
+    const int width =
+        (e == WideBar || e == WideSpace) ? wide : sym.ElementWidth(e, m);
+    if (IsBar(e)) {
+      const CSpan bar{pen, pen + SaturateToInt(width - reduction)};
+      (e == GuardBar ? spans.Guards : spans.Bars).push_back(bar);
+    }
+    pen += width;
+  }
+  spans.Bars = JoinSpans(std::move(spans.Bars));
+  spans.Guards = JoinSpans(std::move(spans.Guards));
+  return spans;
+}
+
+// How far the bars reach across the symbol, in pixels from the origin.
+// Ordinary bars leave the text band free; guard bars reach G pixels less
+// far into it, half of it with ShowGuard (G is the whole band without). With
+// the text above, the bars start past the band and guard bars past G.
+struct BarBands {
+  CSpan Bars;
+  CSpan Guards;
+};
+
+BarBands BarBandsOf(const CBarcodeSym &sym) {
+  const CBarcodeProps &settings = sym.Settings;
+  const int t = sym.TextHeight;
+  const int g = !settings.ShowText ? 0 : settings.ShowGuard ? t / 2 : t;
+  const std::int64_t cross =
+      CSymbolAxes::Of(settings.Orientation).Across(sym.BoxWidth, sym.BoxHeight);
+  const bool above = settings.ShowText && !settings.TextBottomTop;
+  const std::int64_t barStart = above ? t : 0;
+  const std::int64_t guardStart = above ? g : 0;
+  return {{barStart, barStart + SaturateToInt(cross - t)},
+          {guardStart, guardStart + SaturateToInt(cross - g)}};
+}
+
+// Fills the bars at the along spans, each over the across span.
+void FillSpans(const CBarcodeSym &sym, CImageWriter &canvas, CPoint64 origin,
+               const std::vector<CSpan> &along, CSpan across) {
+  const CSymbolAxes axes = CSymbolAxes::Of(sym.Settings.Orientation);
+  for (const CSpan &bar : along)
+    sym.FillBar(canvas, axes.Move(origin, bar.Start, across.Start),
+                bar.End - bar.Start, across.End - across.Start);
+}
+
+// The parts of the span that other leaves free.
+std::vector<CSpan> PartsOutside(CSpan span, CSpan other) {
+  return SpansOutside(JoinSpans({span}), JoinSpans({other}));
+}
+
+// The mode of the split retail text: the digits outside the bars need room
+// in the quiet zones, so without them every digit goes inside.
+TextAlignment RetailMode(const CBarcodeProps &settings) {
+  if (settings.ShowQuietZone &&
+      (settings.TextAlign == FirstOut || settings.TextAlign == BothOut))
+    return static_cast<TextAlignment>(settings.TextAlign);
+  return AllIn;
+}
+
+} // namespace
+
+CSymbolAxes CBarcodeSym::Axes() const {
+  return CSymbolAxes::Of(Settings.Orientation);
 }
 
 int CBarcodeSym::QuietZone(int moduleWidth) const {
@@ -135,13 +239,13 @@ int CBarcodeSym::GetSymbolWidth(int moduleWidth) const {
 int CBarcodeSym::Slack(int moduleWidth, int width, int height) const {
   if (moduleWidth == NoModuleWidth)
     return NoRoom;
-  const int length = LengthIsHorizontal() ? width : height;
-  return SaturateToInt(std::int64_t{length} - GetSymbolWidth(moduleWidth));
+  return SaturateToInt(std::int64_t{Axes().Along(width, height)} -
+                       GetSymbolWidth(moduleWidth));
 }
 
 bool CBarcodeSym::FitsIn(int moduleWidth, int width, int height) const {
-  const int cross = LengthIsHorizontal() ? height : width;
-  return Slack(moduleWidth, width, height) >= 0 && cross > TextHeight;
+  return Slack(moduleWidth, width, height) >= 0 &&
+         Axes().Across(width, height) > TextHeight;
 }
 
 bool CBarcodeSym::FitsInBox() const {
@@ -167,7 +271,7 @@ int CBarcodeSym::FindModuleWidth(int width, int height) const {
 
 int CBarcodeSym::Draw(CImageWriter &canvas, const CRect *rect) {
   if (rect == nullptr)
-    return 1;
+    return InvalidArgument;
   DrawRect = *rect;
   BoxWidth = SaturateToInt(std::int64_t{rect->right} - rect->left);
   BoxHeight = SaturateToInt(std::int64_t{rect->bottom} - rect->top);
@@ -175,88 +279,51 @@ int CBarcodeSym::Draw(CImageWriter &canvas, const CRect *rect) {
   TextHeight =
       Settings.ShowText ? canvas.GetTextHeight(Settings.FontHeight) : 0;
   if (!FitsInBox())
-    return 5;
+    return InvalidBarcodeSize;
   if (!TextValid)
-    return 6;
+    return InvalidBarcodeText;
   if (Settings.BackColor != canvas.BackgroundColor)
     canvas.FillRect(0, 0, BoxWidth, BoxHeight, Settings.BackColor);
   int x = 0;
   int y = 0;
   GetOrigin(*rect, x, y);
   DrawBars(canvas, x, y);
-  return 0;
+  return Success;
 }
 
 int CBarcodeSym::GetOrigin(const CRect &rect, int &x, int &y) const {
-  x = rect.left;
-  y = rect.top;
-  const int s = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
-  std::int64_t o = 0;
+  const int slack = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
+  std::int64_t offset = 0;
   switch (Settings.BarAlign) {
-  case 1:
-    o = s;
+  case BarsAtEnd:
+    offset = slack;
     break;
-  case 2:
-    o = s / 2;
-    break;
-  default:
-    o = 0;
-    break;
-  }
-  o += QuietZone(ModuleWidth);
-  const std::int64_t left = rect.left;
-  const std::int64_t top = rect.top;
-  switch (Settings.Orientation) {
-  case 0:
-    x = SaturateToInt(left + o);
-    break;
-  case 90:
-    y = SaturateToInt(top + BoxHeight - o);
-    break;
-  case 180:
-    x = SaturateToInt(left + BoxWidth - o);
-    y = SaturateToInt(top + BoxHeight);
-    break;
-  case 270:
-    x = SaturateToInt(left + BoxWidth);
-    y = SaturateToInt(top + o);
+  case BarsCentred:
+    offset = slack / 2;
     break;
   default:
     break;
   }
-  return SaturateToInt(o);
+  offset += QuietZone(ModuleWidth);
+  const CSymbolAxes axes = Axes();
+  const CPoint64 origin =
+      axes.Move(axes.StartCorner(rect, BoxWidth, BoxHeight), offset, 0);
+  x = SaturateToInt(origin.x);
+  y = SaturateToInt(origin.y);
+  return SaturateToInt(offset);
 }
 
-void CBarcodeSym::FillBar(CImageWriter &canvas, int x, int y, int along,
-                          int across) const {
-  std::int64_t left = x, top = y, width = along, height = across;
-  switch (Settings.Orientation) {
-  case 0:
-    break;
-  case 90:
-    top = std::int64_t{y} - along;
-    width = across;
-    height = along;
-    break;
-  case 180:
-    left = std::int64_t{x} - along;
-    top = std::int64_t{y} - across;
-    break;
-  case 270:
-    left = std::int64_t{x} - across;
-    width = across;
-    height = along;
-    break;
-  default:
-    break;
-  }
+void CBarcodeSym::FillBar(CImageWriter &canvas, CPoint64 corner,
+                          std::int64_t along, std::int64_t across) const {
+  if (along <= 0 || across <= 0)
+    return;
+  const CRect64 bar = Axes().Cover(corner, along, across);
   // Keep every bar inside the drawing box, whatever the bar width reduction.
-  const std::int64_t right =
-      std::min<std::int64_t>(left + width, DrawRect.right);
+  const std::int64_t left = std::max<std::int64_t>(bar.left, DrawRect.left);
+  const std::int64_t top = std::max<std::int64_t>(bar.top, DrawRect.top);
+  const std::int64_t right = std::min<std::int64_t>(bar.right, DrawRect.right);
   const std::int64_t bottom =
-      std::min<std::int64_t>(top + height, DrawRect.bottom);
-  left = std::max<std::int64_t>(left, DrawRect.left);
-  top = std::max<std::int64_t>(top, DrawRect.top);
+      std::min<std::int64_t>(bar.bottom, DrawRect.bottom);
   if (right <= left || bottom <= top)
     return;
   canvas.FillRect(static_cast<int>(left), static_cast<int>(top),
@@ -264,81 +331,24 @@ void CBarcodeSym::FillBar(CImageWriter &canvas, int x, int y, int along,
                   static_cast<int>(bottom - top), Settings.ForeColor);
 }
 
+// Every bar has the same colour, so what is filled is the union of the
+// bars, each pixel once: the ordinary bars, then the guard bars where they
+// reach beyond them and, beside them, only what no ordinary bar covers.
+// Widened bars overlap; filling each bar on its own would fill the same
+// pixels over and over (with a huge negative reduction every bar reaches
+// the box edge, and the work would grow with bars x box area).
 void CBarcodeSym::DrawBars(CImageWriter &canvas, int x, int y) const {
-  const int m = ModuleWidth;
-  const int t = TextHeight;
-  int g = Settings.ShowGuard ? t / 2 : t;
-  if (!Settings.ShowText)
-    g = 0;
-  std::int64_t barX = x, barY = y, guardX = x, guardY = y;
-  if (Settings.ShowText && !Settings.TextBottomTop) {
-    switch (Settings.Orientation) {
-    case 0:
-      barY += t;
-      guardY += g;
-      break;
-    case 90:
-      barX += t;
-      guardX += g;
-      break;
-    case 180:
-      barY -= t;
-      guardY -= g;
-      break;
-    case 270:
-      barX -= t;
-      guardX -= g;
-      break;
-    default:
-      break;
-    }
-  }
-  const int cross = LengthIsHorizontal() ? BoxHeight : BoxWidth;
-  const int barLength = SaturateToInt(std::int64_t{cross} - t);
-  const int guardLength = SaturateToInt(std::int64_t{cross} - g);
-  // The reduction is a percentage of a module taken off every bar; computed
-  // in floating point so that no percentage can overflow.
-  double reduction = std::trunc(Settings.BarWidthReduction / 100.0 * m);
-  reduction = std::clamp(reduction, -static_cast<double>(INT_MAX),
-                         static_cast<double>(INT_MAX));
-  const std::int64_t r = static_cast<std::int64_t>(reduction);
-  const int wide = WideWidth(m);
-  for (std::uint8_t e : Elements) {
-    const int width =
-        (e == WideBar || e == WideSpace) ? wide : ElementWidth(e, m);
-    const bool isBar = e == Bar1 || e == Bar2 || e == Bar3 || e == Bar4 ||
-                       e == WideBar || e == GuardBar;
-    if (isBar) {
-      const int drawn = SaturateToInt(std::int64_t{width} - r);
-      if (e == GuardBar)
-        FillBar(canvas, SaturateToInt(guardX), SaturateToInt(guardY), drawn,
-                guardLength);
-      else
-        FillBar(canvas, SaturateToInt(barX), SaturateToInt(barY), drawn,
-                barLength);
-    }
-    switch (Settings.Orientation) {
-    case 0:
-      barX += width;
-      guardX += width;
-      break;
-    case 90:
-      barY -= width;
-      guardY -= width;
-      break;
-    case 180:
-      barX -= width;
-      guardX -= width;
-      break;
-    case 270:
-      barY += width;
-      guardY += width;
-      break;
-    default:
-      break;
-    }
-  }
-  DrawText(canvas, x, y, t);
+  const CPoint64 origin{x, y};
+  const BarBands bands = BarBandsOf(*this);
+  const BarSpans spans = BarSpansOf(*this);
+  FillSpans(*this, canvas, origin, spans.Bars, bands.Bars);
+  for (const CSpan &beyond : PartsOutside(bands.Guards, bands.Bars))
+    FillSpans(*this, canvas, origin, spans.Guards, beyond);
+  const CSpan beside{std::max(bands.Guards.Start, bands.Bars.Start),
+                     std::min(bands.Guards.End, bands.Bars.End)};
+  FillSpans(*this, canvas, origin, SpansOutside(spans.Guards, spans.Bars),
+            beside);
+  DrawText(canvas, x, y, TextHeight);
 }
 
 void CBarcodeSym::DrawText(CImageWriter &canvas, int x, int y,
@@ -348,126 +358,103 @@ void CBarcodeSym::DrawText(CImageWriter &canvas, int x, int y,
 }
 
 double CBarcodeSym::TextAngle() const {
-  return Settings.Orientation * Pi / 180;
+  return Axes().Degrees * Pi / 180;
 }
 
 void CBarcodeSym::TextReferencePoint(int x, int y, int &rx, int &ry) const {
   // Text below lies on the box edge beyond the bars; text above on the
   // inner edge of the text band.
-  const bool below = Settings.TextBottomTop;
-  std::int64_t px = x, py = y;
-  switch (Settings.Orientation) {
-  case 0:
-    py += below ? BoxHeight : TextHeight;
-    break;
-  case 90:
-    px += below ? BoxWidth : TextHeight;
-    break;
-  case 180:
-    py -= below ? BoxHeight : TextHeight;
-    break;
-  case 270:
-    px -= below ? BoxWidth : TextHeight;
-    break;
-  default:
-    break;
-  }
-  rx = SaturateToInt(px);
-  ry = SaturateToInt(py);
+  const CSymbolAxes axes = Axes();
+  const int across =
+      Settings.TextBottomTop ? axes.Across(BoxWidth, BoxHeight) : TextHeight;
+  const CPoint64 point = axes.Move({x, y}, 0, across);
+  rx = SaturateToInt(point.x);
+  ry = SaturateToInt(point.y);
 }
 
 void CBarcodeSym::DrawTextLine(CImageWriter &canvas, int x, int y,
                                const std::string &text) const {
-  const int s = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
-  const int q = QuietZone(ModuleWidth);
-  const int length = LengthIsHorizontal() ? BoxWidth : BoxHeight;
+  const int slack = std::max(0, Slack(ModuleWidth, BoxWidth, BoxHeight));
+  const int quiet = QuietZone(ModuleWidth);
+  // The pattern without its quiet zones (a pixel more for an odd slack).
   const int span =
-      SaturateToInt(std::int64_t{length} - 2 * (std::int64_t{q} + s / 2));
-  int align = 0;
-  int width = 0;
-  if (Settings.TextAlign >= 1 && Settings.TextAlign <= 3) {
-    align = Settings.TextAlign;
-    width = span;
+      SaturateToInt(std::int64_t{Axes().Along(BoxWidth, BoxHeight)} -
+                    2 * (std::int64_t{quiet} + slack / 2));
+  StringAlign align = AlignStart;
+  switch (Settings.TextAlign) {
+  case TextAtEnd:
+    align = AlignEnd;
+    break;
+  case TextCentred:
+    align = AlignCentre;
+    break;
+  case TextSpread:
+    align = AlignSpread;
+    break;
+  default:
+    break;
   }
   int rx = 0, ry = 0;
   TextReferencePoint(x, y, rx, ry);
-  canvas.DrawString(text.c_str(), Settings.FontHeight, align, rx, ry, width,
-                    TextAngle(), Settings.TextColor);
+  canvas.DrawString(text.c_str(), Settings.FontHeight, align, rx, ry,
+                    align == AlignStart ? 0 : span, TextAngle(),
+                    Settings.TextColor);
 }
 
 void CBarcodeSym::DrawTextPart(CImageWriter &canvas, const std::string &text,
                                std::size_t first, std::size_t count, int x,
-                               int y, int offset, int width, int align,
+                               int y, int offset, int width, StringAlign align,
                                bool inset) const {
   if (first >= text.size() || count == 0)
     return;
   count = std::min(count, text.size() - first);
   const int m = ModuleWidth;
-  std::int64_t off = offset, w = width;
+  std::int64_t along = offset;
+  std::int64_t w = width;
   if (inset) {
-    off += m;
+    along += m;
     w -= std::int64_t{2} * m;
   }
-  std::int64_t px = x, py = y;
-  switch (Settings.Orientation) {
-  case 0:
-    px += off;
-    break;
-  case 90:
-    py -= off;
-    break;
-  case 180:
-    px -= off;
-    break;
-  case 270:
-    py += off;
-    break;
-  default:
-    break;
-  }
+  const CPoint64 point = Axes().Move({x, y}, along, 0);
   canvas.DrawStringN(text.c_str() + first, count, Settings.FontHeight, align,
-                     SaturateToInt(px), SaturateToInt(py), SaturateToInt(w),
-                     TextAngle(), Settings.TextColor);
+                     SaturateToInt(point.x), SaturateToInt(point.y),
+                     SaturateToInt(w), TextAngle(), Settings.TextColor);
 }
 
 void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
                                  const std::string &text) const {
-  int mode = 6;
-  if (Settings.ShowQuietZone &&
-      (Settings.TextAlign == 4 || Settings.TextAlign == 5))
-    mode = Settings.TextAlign;
+  const TextAlignment mode = RetailMode(Settings);
   int rx = 0, ry = 0;
   TextReferencePoint(x, y, rx, ry);
-  const std::int64_t m = ModuleWidth;
-  const double angle = TextAngle();
-  if ((mode == 4 || mode == 5) && !text.empty()) {
-    // The first digit ends one module before the first bar: right-aligned
-    // in a wide field that stops there.
-    constexpr int Field = 10000;
-    std::int64_t px = rx, py = ry;
-    switch (Settings.Orientation) {
-    case 0:
-      px -= m + Field;
-      break;
-    case 90:
-      py += m + Field;
-      break;
-    case 180:
-      px += m + Field;
-      break;
-    case 270:
-      py -= m + Field;
-      break;
-    default:
-      break;
-    }
-    canvas.DrawStringN(text.c_str(), 1, Settings.FontHeight, 1,
-                       SaturateToInt(px), SaturateToInt(py), Field, angle,
-                       Settings.TextColor);
-  }
+  if (mode != AllIn && !text.empty())
+    DrawDigitBeforeBars(canvas, text, rx, ry);
+  DrawRetailGroups(canvas, text, mode, rx, ry);
+  const int trailing = TrailingDigitOffset(Settings.BarType);
+  if (mode == BothOut && trailing >= 0 && !text.empty())
+    DrawTextPart(canvas, text, text.size() - 1, 1, rx, ry,
+                 SaturateToInt(std::int64_t{trailing} * ModuleWidth), 0,
+                 AlignSpread, false);
+}
+
+void CBarcodeSym::DrawDigitBeforeBars(CImageWriter &canvas,
+                                      const std::string &text, int rx,
+                                      int ry) const {
+  // Right-aligned in a wide field that ends one module before the first
+  // bar.
+  const CPoint64 point = Axes().Move(
+      {rx, ry}, -(std::int64_t{ModuleWidth} + OutsideDigitField), 0);
+  canvas.DrawStringN(text.c_str(), 1, Settings.FontHeight, AlignEnd,
+                     SaturateToInt(point.x), SaturateToInt(point.y),
+                     OutsideDigitField, TextAngle(), Settings.TextColor);
+}
+
+void CBarcodeSym::DrawRetailGroups(CImageWriter &canvas,
+                                   const std::string &text, TextAlignment mode,
+                                   int rx, int ry) const {
   const std::int64_t n = static_cast<std::int64_t>(text.size());
+  const std::int64_t m = ModuleWidth;
   for (const RetailGroup &group : RetailGroups) {
-    if (group.BarType != Settings.BarType || group.Mode != mode)
+    if (group.Type != Settings.BarType || group.Mode != mode)
       continue;
     const std::int64_t count =
         group.CountFromEnd ? n - group.Count : group.Count;
@@ -476,12 +463,8 @@ void CBarcodeSym::DrawRetailText(CImageWriter &canvas, int x, int y,
     DrawTextPart(canvas, text, static_cast<std::size_t>(group.First),
                  static_cast<std::size_t>(count), rx, ry,
                  SaturateToInt(group.Offset * m),
-                 SaturateToInt(group.Width * m), 3, true);
+                 SaturateToInt(group.Width * m), AlignSpread, true);
   }
-  const int trailing = TrailingDigitOffset(Settings.BarType);
-  if (mode == 5 && trailing >= 0 && n > 0)
-    DrawTextPart(canvas, text, static_cast<std::size_t>(n - 1), 1, rx, ry,
-                 SaturateToInt(trailing * m), 0, 3, false);
 }
 
 } // namespace strixel

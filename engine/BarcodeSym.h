@@ -11,6 +11,9 @@
 namespace strixel {
 
 class CImageWriter;
+struct CSymbolAxes;
+struct CPoint64;
+enum StringAlign : int;
 
 // Abstract base of every symbology: the settings, the text pipeline that
 // turns BarText into CodeChars, DisplayText and Elements, and the layout and
@@ -66,15 +69,19 @@ public:
   int Slack(int moduleWidth, int width, int height) const;
   int ElementWidth(std::uint8_t element, int moduleWidth) const;
   int WideWidth(int moduleWidth) const;
-  bool LengthIsHorizontal() const;
-  void FillBar(CImageWriter &canvas, int x, int y, int along, int across) const;
+  // How the symbol lies on the canvas, from its orientation.
+  CSymbolAxes Axes() const;
+  // Fills the bar of the given lengths along and across the symbol from
+  // its start corner, clipped to the drawing box.
+  void FillBar(CImageWriter &canvas, CPoint64 corner, std::int64_t along,
+               std::int64_t across) const;
   void DrawTextLine(CImageWriter &canvas, int x, int y,
                     const std::string &text) const;
   void DrawRetailText(CImageWriter &canvas, int x, int y,
                       const std::string &text) const;
   void DrawTextPart(CImageWriter &canvas, const std::string &text,
                     std::size_t first, std::size_t count, int x, int y,
-                    int offset, int width, int align, bool inset) const;
+                    int offset, int width, StringAlign align, bool inset) const;
 
   CBarcodeProps Settings;
   std::vector<std::uint8_t> Elements;
@@ -95,6 +102,12 @@ protected:
                                 const char *(*patternOf)(std::uint8_t));
   double TextAngle() const;
   void TextReferencePoint(int x, int y, int &rx, int &ry) const;
+  // The parts of the split retail text: the first digit before the bars,
+  // and the digit groups of the mode (a TextAlignment of 4 to 6).
+  void DrawDigitBeforeBars(CImageWriter &canvas, const std::string &text,
+                           int rx, int ry) const;
+  void DrawRetailGroups(CImageWriter &canvas, const std::string &text,
+                        TextAlignment mode, int rx, int ry) const;
 };
 
 // Names shown for the control bytes 0 to 31 in the human-readable text.

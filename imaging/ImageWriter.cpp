@@ -111,14 +111,16 @@ void CImageWriter::FillRect(int x, int y, int width, int height,
       std::memset(Rows[row] + first, red, count);
     return;
   }
-  for (long long row = top; row < bottom; ++row) {
-    std::uint8_t *pixel = Rows[row] + first;
-    for (long long column = left; column < right; ++column) {
-      *pixel++ = red;
-      *pixel++ = green;
-      *pixel++ = blue;
-    }
+  // Other colours: the first row pixel by pixel, every other row a copy of
+  // it (a copy runs several times faster than the three-byte loop).
+  std::uint8_t *firstRow = Rows[top] + first;
+  for (std::uint8_t *pixel = firstRow; pixel != firstRow + count;) {
+    *pixel++ = red;
+    *pixel++ = green;
+    *pixel++ = blue;
   }
+  for (long long row = top + 1; row < bottom; ++row)
+    std::memcpy(Rows[row] + first, firstRow, count);
 }
 
 int CImageWriter::GetTextHeight(int fontHeight) {

@@ -125,6 +125,14 @@ std::string Repeated(const std::string &pattern, std::size_t count) {
   return text;
 }
 
+// A request of prefix, then fill up to the 3600-character limit of a
+// request, then suffix.
+std::string UpToTheLimit(const std::string &prefix, char fill,
+                         const std::string &suffix = "") {
+  return prefix + std::string(3600 - prefix.size() - suffix.size(), fill) +
+         suffix;
+}
+
 struct Row {
   const char *Name;
   std::string Query;
@@ -220,6 +228,55 @@ const Row Rows[] = {
     {"spread-text-past-the-font-engine-range",
      "btype=7&xdim=11&talign=3&tcolor=ff0000&data=" + Repeated("TEXT", 300),
      36905, 200, 0x96ec62a301a0c456ULL, 0x4e092016d2e0f0d3ULL},
+    // Bars widened by a negative reduction overlap their neighbours, the
+    // guard bars and, when it is huge, reach the box edge; each orientation,
+    // text above and below.
+    {"ean13-widened-guards-text-above",
+     "btype=11&data=590123412345&bred=-150&xdim=3&tdown=0", 345, 200,
+     0x01e25a21c470a756ULL, 0x262a8e15b359bb77ULL},
+    {"upce-widened-angle90-mode5",
+     "btype=14&data=04210000526&bred=-100&xdim=2&angle=90&talign=5", 200, 144,
+     0x7b4129b24da2af43ULL, 0x6667e4440b478c89ULL},
+    {"ean8-widened-angle270-text-above",
+     "btype=10&data=9638507&bred=-150&xdim=2&angle=270&tdown=0", 200, 174,
+     0x8d9f8f245e9982b1ULL, 0x5c5843e0faf6b6bbULL},
+    {"itf14-widened-angle180-no-quiet",
+     "btype=21&data=1234567890123&bred=-500&w2n=2.5&xdim=2&angle=180&quiet=0",
+     241, 200, 0x381192fd9587b567ULL, 0x784911f0d1aa5668ULL},
+    {"ean13-widened-to-the-edge-no-text-angle180",
+     "btype=11&data=590123412345&bred=-9999999&text=0&angle=180&xdim=2", 230,
+     200, 0xd3f2a2079ae6e20bULL, 0x710d4cf06647157fULL},
+    {"codabar-widened-angle180-with-text",
+     "btype=5&xdim=1&bred=-9999999&angle=180&data=A" + std::string(203, '1') +
+         "B",
+     2483, 200, 0x71310ad6638326ebULL, 0xceb21ede5d91de5eULL},
+    // The costliest requests found: widened bars, each filled up to the box
+    // edge (3600 characters cost minutes; Industrial 2 of 5, MSI and
+    // Codabar at 600 characters to spare the test's time), spread text at a
+    // huge font (400 characters), and rasters at the 64 MiB cap.
+    {"code39-widened-to-the-edge-angle90",
+     UpToTheLimit("btype=2&xdim=19&text=0&bred=-9999999&angle=90&w=21"
+                  "&fcolor=ff0000&data=",
+                  'W'),
+     21, 979002, 0x31161b7893a9ca2cULL, 0xa9b1811aeea49339ULL},
+    {"industrial25-widened-to-the-edge",
+     "btype=1&xdim=1&text=0&bred=-9999999&h=449&data=" + std::string(600, '1'),
+     8453, 449, 0x20f57722c1bf3bedULL, 0xd2e1f41356b36bbfULL},
+    {"msi-widened-to-the-edge",
+     "btype=6&xdim=1&text=0&bred=-9999999&h=393&data=" + std::string(600, '1'),
+     9645, 393, 0x916238e4078977a9ULL, 0x496df88c7d42f702ULL},
+    {"codabar-widened-to-the-edge",
+     "btype=5&xdim=1&text=0&bred=-9999999&h=524&data=A" +
+         std::string(598, '1') + "B",
+     7223, 524, 0xc3344a8a09729192ULL, 0x94c36fb48cb95806ULL},
+    {"code128-widened-to-the-edge",
+     UpToTheLimit("btype=7&xdim=1&text=0&bred=-9999999&h=571&data=", 'W'),
+     39138, 571, 0x689c6a3d406379b2ULL, 0x96befb134ade5049ULL},
+    {"code128-spread-text-fh350",
+     "btype=7&xdim=1&talign=3&fh=350&h=570&data=" + std::string(400, 'W'), 4455,
+     570, 0xeca6e2f0c209b8cbULL, 0x57e179e04325e5edULL},
+    {"code128-raster-cap", "h=23&xdim=8841", 972510, 23, 0x00531d856e650cd0ULL,
+     0x70b06c463c30b659ULL},
 };
 
 // Strings drawn straight onto one canvas, one after the other: the text

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "engine/BarSpans.h"
 #include "support/TestSymbols.h"
 
 using namespace strixel;
@@ -133,6 +134,8 @@ TEST(Layout, EveryOrientationStartsAtItsCorner) {
       {90, 0, 8, 10, 10},
       {180, 8, 0, 10, 10},
       {270, 0, 0, 10, 2},
+      // No quarter turn (no request carries one): drawn upright.
+      {45, 0, 0, 2, 10},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Orientation);
@@ -254,4 +257,49 @@ TEST(Layout, HugeSizesSaturateInsteadOfOverflowing) {
   EXPECT_EQ(sym->GetSymbolWidth(1), CBarcodeSym::NeverFits);
   EXPECT_EQ(sym->FindModuleWidth(699, 699), -1);
   EXPECT_EQ(sym->QuietZone(2000000000), 2147483647);
+}
+
+// Bars are filled as joined spans, so that overlapping bars fill no pixel
+// twice: the result covers exactly the input's pixels, each once.
+TEST(Layout, SpansJoinAndSubtractWithoutOverlap) {
+  using Spans = std::vector<CSpan>;
+  struct Row {
+    const char *Name;
+    Spans In, Cover, Joined, Outside;
+  } rows[] = {
+      {"apart", {{0, 2}, {4, 6}}, {}, {{0, 2}, {4, 6}}, {{0, 2}, {4, 6}}},
+      {"touching and overlapping",
+       {{0, 2}, {2, 5}, {3, 4}},
+       {{1, 3}},
+       {{0, 5}},
+       {{0, 1}, {3, 5}}},
+      {"out of order, empty dropped",
+       {{7, 9}, {5, 5}, {0, 3}, {8, 6}},
+       {{-5, 0}, {9, 20}},
+       {{0, 3}, {7, 9}},
+       {{0, 3}, {7, 9}}},
+      {"one cover over many spans",
+       {{0, 1}, {2, 3}, {4, 8}},
+       {{0, 6}},
+       {{0, 1}, {2, 3}, {4, 8}},
+       {{6, 8}}},
+      {"many covers in one span",
+       {{0, 10}},
+       {{1, 2}, {4, 5}, {9, 12}},
+       {{0, 10}},
+       {{0, 1}, {2, 4}, {5, 9}}},
+  };
+  auto text = [](const Spans &spans) {
+    std::string out;
+    for (const CSpan &s : spans)
+      out += "[" + std::to_string(s.Start) + "," + std::to_string(s.End) + ")";
+    return out;
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Name);
+    const Spans joined = JoinSpans(row.In);
+    EXPECT_EQ(text(joined), text(row.Joined));
+    EXPECT_EQ(text(SpansOutside(joined, JoinSpans(row.Cover))),
+              text(row.Outside));
+  }
 }

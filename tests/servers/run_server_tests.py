@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """strixel.cgi behind real web servers, and in Chromium.
 
-lighttpd with mod_cgi, nginx with fcgiwrap and Apache with mod_cgi. Through
-each server, over HTTP on a loopback port: one request of every
-barcode type (GET, and POST for some) answers 200 with an image/png whose
-raster is the one the program draws when run directly, and which the
-independent readers scan where they know the symbology; the help page; a
-failing request with debug gets the error page; a failing one without it
-gets what the server makes of a CGI that writes nothing. Then headless
+lighttpd with mod_cgi, nginx with fcgiwrap and Apache with mod_cgi, each
+configured with README.md's snippet for it (and the packaged example
+configurations must hold the same lines). Through each server, over HTTP
+on a loopback port: one request of every barcode type (GET, and POST for
+some) answers 200 with an image/png whose raster is the one the program
+draws when run directly, and which the independent readers scan where they
+know the symbology; the help page; a failing request with debug gets the
+error page; a failing one without it gets what the server makes of a CGI
+that writes nothing. Then headless
 Chromium loads the help page and a page with one <img> per type from the
 lighttpd server, and every image must load with the size of its PNG.
 
@@ -28,6 +30,8 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import web_servers  # noqa: E402
+import readme_snippets  # noqa: E402
+from web_servers import CGI_PATH  # noqa: E402
 from strixel_cgi import (HTML_HEADER, POSTAL_CASES, TYPE_CASES,  # noqa: E402
                          BadResponse, Png, error_page, run_cgi)
 
@@ -115,10 +119,10 @@ def check_image_types(results, server, cgi, images):
                 continue
             if method == "GET":
                 status, ctype, body = http_request(
-                    server.port, "GET", "/strixel.cgi?" + query)
+                    server.port, "GET", CGI_PATH + "?" + query)
             else:
                 status, ctype, body = http_request(
-                    server.port, "POST", "/strixel.cgi", query.encode())
+                    server.port, "POST", CGI_PATH, query.encode())
             if not results.check(name + ": 200 image/png",
                                  status == 200 and ctype == "image/png",
                                  "%d %s" % (status, ctype)):
@@ -152,12 +156,12 @@ def check_image_types(results, server, cgi, images):
 def check_pages(results, server, cgi):
     help_direct = direct_output(cgi, "help=1").output
     status, ctype, body = http_request(server.port, "GET",
-                                       "/strixel.cgi?help=1")
+                                       CGI_PATH + "?help=1")
     results.check("%s help page" % server.name,
                   status == 200 and ctype == "text/html" and
                   HTML_HEADER + body == help_direct,
                   "%d %s" % (status, ctype))
-    status, ctype, body = http_request(server.port, "POST", "/strixel.cgi",
+    status, ctype, body = http_request(server.port, "POST", CGI_PATH,
                                        b"help")
     # "help" alone is no parameter: the default Code 128 image.
     results.check("%s POST of a bare 'help' draws the default" % server.name,
@@ -171,7 +175,7 @@ def check_pages(results, server, cgi):
                              code not in (0, None), "exit code %r" % code):
             continue
         status, ctype, body = http_request(
-            server.port, "GET", "/strixel.cgi?" + query + "&debug=1")
+            server.port, "GET", CGI_PATH + "?" + query + "&debug=1")
         results.check("%s %s with debug: error page %d" %
                       (server.name, label, code),
                       status == 200 and ctype == "text/html" and
@@ -180,9 +184,9 @@ def check_pages(results, server, cgi):
         for method in ("GET", "POST"):
             if method == "GET":
                 answer = http_request(server.port, "GET",
-                                      "/strixel.cgi?" + query)
+                                      CGI_PATH + "?" + query)
             else:
-                answer = http_request(server.port, "POST", "/strixel.cgi",
+                answer = http_request(server.port, "POST", CGI_PATH,
                                       query.encode())
             status, ctype, body = answer
             results.check("%s %s %s without debug: %d %s" %
@@ -195,14 +199,29 @@ def check_pages(results, server, cgi):
     # debug: an over-long request, a short POST body.
     long_query = "debug=1&data=" + "7" * 3600
     status, ctype, body = http_request(server.port, "GET",
-                                       "/strixel.cgi?" + long_query)
+                                       CGI_PATH + "?" + long_query)
     results.check("%s over-long request: %d" % (server.name, want_status),
                   status == want_status and want_piece in body,
                   "%d %s" % (status, ctype))
     status, ctype, body = http_request(server.port, "HEAD",
-                                       "/strixel.cgi?data=1")
+                                       CGI_PATH + "?data=1")
     results.check("%s HEAD: %d" % (server.name, want_status),
                   status == want_status, "%d %s" % (status, ctype))
+
+
+# The packaged example configuration of each README snippet.
+EXAMPLES = {"lighttpd": "lighttpd.conf", "apache": "apache2.conf",
+            "nginx": "nginx.conf"}
+
+
+def check_examples(results):
+    folder = os.path.join(os.path.dirname(os.path.dirname(HERE)),
+                          "packaging", "examples")
+    for name, example in sorted(EXAMPLES.items()):
+        with open(os.path.join(folder, example)) as f:
+            text = f.read()
+        results.check("example %s holds README's %s snippet" % (example, name),
+                      readme_snippets.snippet(name) in text)
 
 
 def check_server(results, server_class, cgi, out):
@@ -297,16 +316,16 @@ def check_browser(results, cgi, out):
     requests.sort()
     postal = {t for t, _, _ in POSTAL_CASES}
     figures = "\n".join(
-        '<figure><img data-btype="%d" src="strixel.cgi?%s" alt="type %d">'
+        '<figure><img data-btype="%d" src="%s?%s" alt="type %d">'
         '<figcaption>%d</figcaption></figure>' %
-        (t, html.escape(q), t, t) for t, q in requests)
+        (t, CGI_PATH, html.escape(q), t, t) for t, q in requests)
     with web_servers.Lighttpd(folder, cgi) as server:
         with open(os.path.join(server.docroot, "types.html"), "w") as f:
             f.write(IMAGE_PAGE.format(figures=figures))
         expected = {}
         for t, q in requests:
             status, ctype, body = http_request(server.port, "GET",
-                                               "/strixel.cgi?" + q)
+                                               CGI_PATH + "?" + q)
             if status == 200 and ctype == "image/png":
                 expected[t] = (Png(body).width, Png(body).height)
 
@@ -348,7 +367,7 @@ def check_browser(results, cgi, out):
 
         done = run_chromium(browser_out, "help", [
             "--virtual-time-budget=5000", "--dump-dom",
-            server.url("strixel.cgi?help=1")])
+            server.url(CGI_PATH + "?help=1")])
         dom = done.stdout.decode("utf-8", "replace")
         results.check("chromium renders the help page",
                       "<title>Strixel application</title>" in dom and
@@ -358,7 +377,7 @@ def check_browser(results, cgi, out):
         shot = os.path.join(browser_out, "help.png")
         run_chromium(browser_out, "help-shot", [
             "--virtual-time-budget=5000", "--window-size=1000,1400",
-            "--screenshot=" + shot, server.url("strixel.cgi?help=1")])
+            "--screenshot=" + shot, server.url(CGI_PATH + "?help=1")])
         results.check("chromium screenshot of the help page",
                       png_size(shot) == (1000, 1400), repr(png_size(shot)))
 
@@ -374,6 +393,7 @@ def main():
     os.makedirs(out, exist_ok=True)
 
     results = Results()
+    check_examples(results)
     check_server(results, web_servers.Lighttpd, cgi, out)
     check_server(results, web_servers.NginxFcgiwrap, cgi, out)
     check_server(results, web_servers.ApacheCgi, cgi, out)

@@ -1,8 +1,9 @@
 """Real web servers serving strixel.cgi on a free loopback port.
 
-Each server gets a generated configuration under its own folder, listens on
-127.0.0.1 only, runs in the foreground as a child of the test and is stopped
-by its own process id.
+Each server is configured with README.md's snippet for it, which serves the
+program at /cgi-bin/strixel.cgi, inside a generated configuration under its
+own folder; it listens on 127.0.0.1 only, runs in the foreground as a child
+of the test and is stopped by its own process id.
 """
 
 import os
@@ -13,6 +14,11 @@ import stat
 import subprocess
 import tempfile
 import time
+
+import readme_snippets
+
+# Where every server answers with the program.
+CGI_PATH = "/cgi-bin/strixel.cgi"
 
 
 def free_loopback_port():
@@ -45,13 +51,16 @@ def stop_process(process):
         process.wait(timeout=10)
 
 
-def prepare_docroot(folder, cgi):
+def prepare_folders(folder, cgi):
+    """An empty document root and a CGI folder holding the program."""
     docroot = os.path.join(folder, "docroot")
+    cgi_folder = os.path.join(folder, "cgi-bin")
     os.makedirs(docroot, exist_ok=True)
-    target = os.path.join(docroot, "strixel.cgi")
+    os.makedirs(cgi_folder, exist_ok=True)
+    target = os.path.join(cgi_folder, "strixel.cgi")
     shutil.copy2(cgi, target)
     os.chmod(target, 0o755)
-    return docroot
+    return docroot, cgi_folder
 
 
 def reachable_by_others(path):
@@ -74,7 +83,7 @@ class Server:
         if os.path.exists(self.folder):
             shutil.rmtree(self.folder)
         os.makedirs(self.folder)
-        self.docroot = prepare_docroot(self.folder, cgi)
+        self.docroot, self.cgi_folder = prepare_folders(self.folder, cgi)
         self.port = free_loopback_port()
         self.processes = []
 
@@ -107,8 +116,8 @@ class Server:
         # The web server first, then what it talks to.
         for process in reversed(self.processes):
             stop_process(process)
-        if getattr(self, "own_docroot", None):
-            shutil.rmtree(self.own_docroot, ignore_errors=True)
+        if getattr(self, "own_root", None):
+            shutil.rmtree(self.own_root, ignore_errors=True)
 
     def write(self, name, text):
         path = os.path.join(self.folder, name)
@@ -118,13 +127,14 @@ class Server:
 
 
 class Lighttpd(Server):
-    """lighttpd with mod_cgi running every *.cgi file directly."""
+    """lighttpd with mod_cgi, configured by README.md's snippet."""
 
     name = "lighttpd"
+    # Extra lines of the configuration, such as an access log.
+    extra = ""
 
     def start(self):
         conf = self.write("lighttpd.conf", """\
-server.modules = ("mod_cgi")
 server.document-root = "{docroot}"
 server.bind = "127.0.0.1"
 server.port = {port}
@@ -132,8 +142,12 @@ server.errorlog = "{folder}/error.log"
 server.upload-dirs = ("{folder}")
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html", ".png" => "image/png")
-cgi.assign = (".cgi" => "")
-""".format(docroot=self.docroot, port=self.port, folder=self.folder))
+{extra}
+# README.md's snippet:
+{snippet}""".format(docroot=self.docroot, port=self.port, folder=self.folder,
+                    extra=self.extra,
+                    snippet=readme_snippets.configured("lighttpd",
+                                                       self.cgi_folder)))
         check = subprocess.run(["lighttpd", "-tt", "-f", conf],
                                capture_output=True, text=True)
         if check.returncode != 0:
@@ -144,7 +158,7 @@ cgi.assign = (".cgi" => "")
 
 
 class NginxFcgiwrap(Server):
-    """nginx handing *.cgi to fcgiwrap over a Unix socket."""
+    """nginx handing the program to fcgiwrap, by README.md's snippet."""
 
     name = "nginx"
 
@@ -180,15 +194,14 @@ http {{
         listen 127.0.0.1:{port};
         root {docroot};
         index index.html;
-        location ~ \\.cgi$ {{
-            include /etc/nginx/fastcgi_params;
-            fastcgi_param SCRIPT_FILENAME $document_root$fastcgi_script_name;
-            fastcgi_pass unix:{socket};
-        }}
+        # README.md's snippet:
+{snippet}
     }}
 }}
 """.format(folder=self.folder, temp=temp, port=self.port,
-           docroot=self.docroot, socket=socket_path))
+           docroot=self.docroot,
+           snippet=readme_snippets.configured("nginx", self.cgi_folder,
+                                              socket_path)))
         argv = ["nginx", "-p", self.folder, "-c", conf, "-e",
                 os.path.join(self.folder, "error.log")]
         check = subprocess.run(argv + ["-t"], capture_output=True, text=True)
@@ -200,23 +213,25 @@ http {{
 
 
 class ApacheCgi(Server):
-    """Apache httpd (prefork) with mod_cgi running every *.cgi file."""
+    """Apache httpd (prefork) with mod_cgi, by README.md's snippet."""
 
     name = "apache"
 
     def start(self):
         modules = "/usr/lib/apache2/modules"
         # Started as root, Apache runs its children, and so the CGI, as an
-        # unprivileged user; it must be able to reach the docroot.
+        # unprivileged user; it must be able to reach the program.
         user = ""
         if os.geteuid() == 0:
             user = "User nobody\nGroup nogroup\n"
-            if not reachable_by_others(self.docroot):
-                self.own_docroot = tempfile.mkdtemp(prefix="strixel-apache-")
-                os.chmod(self.own_docroot, 0o755)
-                shutil.copytree(self.docroot, self.own_docroot,
-                                dirs_exist_ok=True)
-                self.docroot = self.own_docroot
+            if not reachable_by_others(self.folder):
+                self.own_root = tempfile.mkdtemp(prefix="strixel-apache-")
+                os.chmod(self.own_root, 0o755)
+                for name in ("docroot", "cgi-bin"):
+                    shutil.copytree(os.path.join(self.folder, name),
+                                    os.path.join(self.own_root, name))
+                self.docroot = os.path.join(self.own_root, "docroot")
+                self.cgi_folder = os.path.join(self.own_root, "cgi-bin")
         conf = self.write("apache.conf", """\
 ServerRoot "{folder}"
 ServerName 127.0.0.1
@@ -228,6 +243,7 @@ LogLevel info
 {user}LoadModule mpm_prefork_module {modules}/mod_mpm_prefork.so
 LoadModule authz_core_module {modules}/mod_authz_core.so
 LoadModule mime_module {modules}/mod_mime.so
+LoadModule alias_module {modules}/mod_alias.so
 LoadModule cgi_module {modules}/mod_cgi.so
 StartServers 1
 MinSpareServers 1
@@ -237,12 +253,13 @@ TypesConfig /dev/null
 AddType text/html .html
 DocumentRoot "{docroot}"
 <Directory "{docroot}">
-    Options +ExecCGI
-    AddHandler cgi-script .cgi
     Require all granted
 </Directory>
-""".format(folder=self.folder, port=self.port, docroot=self.docroot,
-           modules=modules, user=user))
+# README.md's snippet:
+{snippet}""".format(folder=self.folder, port=self.port, docroot=self.docroot,
+                    modules=modules, user=user,
+                    snippet=readme_snippets.configured("apache",
+                                                       self.cgi_folder)))
         argv = ["/usr/sbin/apache2", "-f", conf]
         check = subprocess.run(argv + ["-t"], capture_output=True, text=True)
         if check.returncode != 0:
