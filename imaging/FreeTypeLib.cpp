@@ -1,14 +1,19 @@
+// The text engine: CImageWriter::CFreeTypeLib, the class nested in the
+// canvas and declared with it in ImageWriter.h. A string is drawn in three
+// steps: measuring (the length that alignment needs), placing (the pen of
+// every glyph, with kerning and spreading) and blending (TextCompositor).
+
 #include "imaging/ImageWriter.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 #include <vector>
 
+#include "imaging/GlyphSet.h"
 #include "imaging/IntRange.h"
+#include "imaging/TextCompositor.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -29,8 +34,7 @@ namespace strixel {
 
 namespace {
 
-// FreeType positions are 26.6 fixed point, its matrices 16.16.
-constexpr long PixelFraction = 64;
+// FreeType's matrices are 16.16 fixed point.
 constexpr double MatrixOne = 65536.0;
 
 // The letter whose descender sets the depth of the text band.
@@ -45,11 +49,6 @@ long long RoundHalfAwayLong(double value) {
   return std::llround(value);
 }
 
-int ClampToInt(long long value) {
-  return static_cast<int>(
-      std::clamp<long long>(value, INT_MIN / 2, INT_MAX / 2));
-}
-
 // The 16.16 rotation by angle; each entry truncated toward zero.
 FT_Matrix RotationMatrix(double c, double s) {
   FT_Matrix matrix;
@@ -58,22 +57,6 @@ FT_Matrix RotationMatrix(double c, double s) {
   matrix.yx = static_cast<FT_Fixed>(TruncToLong(s * MatrixOne));
   matrix.yy = matrix.xx;
   return matrix;
-}
-
-// The row of a bitmap that is on top on the canvas: FreeType stores
-// upward-flowing bitmaps bottom row first.
-const std::uint8_t *TopRow(const FT_Bitmap &bitmap) {
-  const std::uint8_t *buffer = bitmap.buffer;
-  if (bitmap.pitch < 0 && bitmap.rows > 0)
-    buffer -= static_cast<long long>(bitmap.pitch) * (bitmap.rows - 1);
-  return buffer;
-}
-
-// The coverage blend of one channel: the inverted values are mixed and the
-// sum truncated, which rounds the mixed value towards the text colour.
-std::uint8_t MixChannel(int old, int ink, double a) {
-  return static_cast<std::uint8_t>(
-      255 - static_cast<int>((255 - old) * (1.0 - a) + ink * a));
 }
 
 #ifdef STRIXEL_TRUETYPE_ONLY
@@ -139,55 +122,122 @@ void StopFontEngine(FT_Library library) {
 #endif
 }
 
-// Owns a copy of a glyph image (FT_Get_Glyph) and releases it.
-class GlyphImage {
-public:
-  GlyphImage() = default;
-  GlyphImage(const GlyphImage &) = delete;
-  GlyphImage &operator=(const GlyphImage &) = delete;
-  GlyphImage(GlyphImage &&other) noexcept : Image(other.Image) {
-    other.Image = nullptr;
+// Bytes are taken as signed codes, so 0x80 and above map to glyph 0, the
+// font's missing-glyph shape.
+std::vector<FT_UInt> GlyphIndices(FT_Face face, const char *text) {
+  const std::size_t byteCount = std::strlen(text);
+  std::vector<FT_UInt> indices;
+  indices.reserve(byteCount);
+  for (std::size_t i = 0; i < byteCount; ++i) {
+    const long code = static_cast<signed char>(text[i]);
+    indices.push_back(FT_Get_Char_Index(face, static_cast<FT_ULong>(code)));
   }
-  GlyphImage &operator=(GlyphImage &&other) noexcept {
-    std::swap(Image, other.Image);
-    return *this;
-  }
-  ~GlyphImage() {
-    if (Image)
-      FT_Done_Glyph(Image);
-  }
-  FT_Glyph Get() const { return Image; }
-  // For FreeType calls that replace the image (FT_Glyph_To_Bitmap).
-  FT_Glyph *Address() { return &Image; }
-  explicit operator bool() const { return Image != nullptr; }
+  return indices;
+}
 
-private:
-  FT_Glyph Image = nullptr;
+// The text length in 26.6 units. FreeType rotates an advance by the
+// transform last set on the face, which is the one the previous string
+// left, so the advances are measured under it; the larger component is the
+// length along a quarter-turn baseline too.
+long long MeasureText(CGlyphSet &glyphs, const std::vector<FT_UInt> &indices,
+                      const FT_Matrix &lastMatrix) {
+  long long total = 0;
+  for (const FT_UInt index : indices) {
+    const CGlyphSet::Glyph &glyph = glyphs.Get(index);
+    if (!glyph.Loaded)
+      continue;
+    FT_Vector advance = glyph.Advance;
+    FT_Vector_Transform(&advance, &lastMatrix);
+    total += std::max(std::llabs(advance.x), std::llabs(advance.y));
+  }
+  return total;
+}
+
+// Where the pen starts, and what is added to it after every glyph.
+struct TextStart {
+  long long X = 0;
+  long long Y = 0;
+  bool Spreads = false;
+  double Spread = 0.0; // 1/64 pixel
 };
 
-// A glyph as loaded without a transform: hinted, upright, at the origin.
-struct UprightGlyph {
-  bool Loaded = false;    // FT_Load_Glyph succeeded
-  FT_Vector Advance = {}; // 26.6, not rotated
-  GlyphImage Image;       // absent when not kept or when copying failed
-};
-
-// At most this many measured glyphs are kept for drawing; a longer aligned
-// text loads the rest again rather than hold every outline at once.
-constexpr std::size_t MaxKeptGlyphs = 256;
-
-UprightGlyph LoadUpright(FT_Face face, FT_UInt index, bool keepImage) {
-  UprightGlyph glyph;
-  if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT))
-    return glyph;
-  glyph.Loaded = true;
-  glyph.Advance = face->glyph->advance;
-  if (keepImage) {
-    FT_Glyph image;
-    if (!FT_Get_Glyph(face->glyph, &image))
-      *glyph.Image.Address() = image;
+// The start moves along the rotated baseline for an end or centre
+// alignment; spreading shares out the difference between the width and the
+// text length, which pulls the glyphs together when it is negative.
+TextStart AlignText(int align, int width, long long total,
+                    std::size_t byteCount, int x, int y, double c, double s) {
+  TextStart start;
+  start.X = x;
+  start.Y = y;
+  if (width == 0)
+    return start;
+  const long long length = total / PixelFraction;
+  long long shift = 0;
+  switch (align) {
+  case AlignEnd:
+    shift = width - length;
+    break;
+  case AlignCentre:
+    shift = (width - length) / 2;
+    break;
+  case AlignSpread:
+    start.Spreads = true;
+    if (byteCount > 1)
+      start.Spread =
+          static_cast<double>(static_cast<long long>(width) * PixelFraction -
+                              total) /
+          static_cast<double>(byteCount - 1);
+    return start;
+  default:
+    return start;
   }
-  return glyph;
+  start.X += TruncToLong(static_cast<double>(shift) * c);
+  start.Y -= TruncToLong(static_cast<double>(shift) * s);
+  return start;
+}
+
+// The pen moved along the rotated baseline by d (26.6), each component
+// truncated toward zero.
+void MovePen(FT_Vector &pen, double d, double c, double s) {
+  pen.x += static_cast<FT_Pos>(TruncToLong(d * c));
+  pen.y += static_cast<FT_Pos>(TruncToLong(d * s));
+}
+
+// The pen of every glyph that is drawn, in order: kerning pulls a pair
+// together, the turned advance and the spread move on. A glyph that cannot
+// be loaded or copied is skipped with no advance. Returns the pen of the
+// last glyph, where the face's transform is left for the next string.
+FT_Vector PlaceGlyphs(FT_Face face, CGlyphSet &glyphs,
+                      const std::vector<FT_UInt> &indices,
+                      const TextStart &start, double c, double s,
+                      std::vector<PenPosition> &pens) {
+  // The pen carries only a sub-pixel vertical offset; the canvas row comes
+  // from the start itself, because FreeType's y axis points up and the
+  // canvas's down.
+  FT_Vector pen;
+  pen.x = static_cast<FT_Pos>(start.X * PixelFraction);
+  pen.y = static_cast<FT_Pos>(start.Y / PixelFraction);
+  const bool kerns = FT_HAS_KERNING(face);
+  FT_UInt previous = 0;
+  FT_Vector lastPen = pen;
+  pens.reserve(indices.size());
+  for (const FT_UInt index : indices) {
+    FT_Vector kerning;
+    if (kerns && previous != 0 && index != 0 &&
+        !FT_Get_Kerning(face, previous, index, FT_KERNING_DEFAULT, &kerning))
+      MovePen(pen, static_cast<double>(kerning.x), c, s);
+    lastPen = pen;
+    const CGlyphSet::Glyph &glyph = glyphs.Get(index);
+    if (!glyph.Loaded || !glyph.Image)
+      continue;
+    pens.push_back({index, pen});
+    pen.x += glyph.Turned.x;
+    pen.y += glyph.Turned.y;
+    if (start.Spreads)
+      MovePen(pen, start.Spread, c, s);
+    previous = index;
+  }
+  return lastPen;
 }
 
 } // namespace
@@ -270,7 +320,7 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
                                             int align, int x, int y, int width,
                                             double angle,
                                             std::uint32_t colour) {
-  if (!text || !Face)
+  if (!text || !Face || !Owner)
     return true;
   const int bandHeight = GetTextHeight(fontHeight);
   // The baseline lies this far above the bottom line of the text band.
@@ -279,131 +329,32 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   const double c = std::cos(angle);
   const double s = std::sin(angle);
   FT_Matrix matrix = RotationMatrix(c, s);
+  const std::vector<FT_UInt> indices = GlyphIndices(Face, text);
 
-  // Bytes are taken as signed codes, so 0x80 and above map to glyph 0, the
-  // font's missing-glyph shape.
-  const std::size_t byteCount = std::strlen(text);
-  std::vector<FT_UInt> glyphs;
-  glyphs.reserve(byteCount);
-  for (std::size_t i = 0; i < byteCount; ++i) {
-    const long code = static_cast<signed char>(text[i]);
-    glyphs.push_back(FT_Get_Char_Index(Face, static_cast<FT_ULong>(code)));
-  }
-
-  // The transform the face had from the last string: FreeType rotates the
-  // advances measured under it. Glyphs are loaded upright at the origin and
-  // turned and moved here, with the functions FreeType applies to a glyph
-  // loaded under a transform, so that a glyph measured for the alignment
-  // need not be loaded and hinted a second time to be drawn.
-  FT_Matrix measureMatrix;
-  FT_Vector measureDelta;
-  FT_Get_Transform(Face, &measureMatrix, &measureDelta);
+  // Glyphs are loaded upright at the origin and turned and moved by the
+  // glyph set with the functions FreeType applies to a glyph loaded under a
+  // transform, so that each is loaded once; the transform the last string
+  // left is kept for measuring.
+  FT_Matrix lastMatrix;
+  FT_Vector lastDelta;
+  FT_Get_Transform(Face, &lastMatrix, &lastDelta);
   FT_Set_Transform(Face, nullptr, nullptr);
-
-  // The text length in 26.6 units, measured under that transform; the
-  // larger advance component is the length along a quarter-turn baseline
-  // too. The glyphs measured are kept for drawing, up to a bound on memory.
-  long long total = 0;
-  std::vector<UprightGlyph> measured;
-  if (align != 0) {
-    measured.reserve(std::min(glyphs.size(), MaxKeptGlyphs));
-    for (std::size_t i = 0; i < glyphs.size(); ++i) {
-      UprightGlyph glyph = LoadUpright(Face, glyphs[i], i < MaxKeptGlyphs);
-      if (glyph.Loaded) {
-        FT_Vector advance = glyph.Advance;
-        FT_Vector_Transform(&advance, &measureMatrix);
-        total += std::max(std::llabs(advance.x), std::llabs(advance.y));
-      }
-      if (i < MaxKeptGlyphs)
-        measured.push_back(std::move(glyph));
-    }
-  }
-
-  long long startX = x;
-  long long startY = y;
-  double spread = 0.0;
-  if (width != 0) {
-    const long long length = total / PixelFraction;
-    long long shift = 0;
-    bool shifts = false;
-    if (align == 1) {
-      shift = width - length;
-      shifts = true;
-    } else if (align == 2) {
-      shift = (width - length) / 2;
-      shifts = true;
-    } else if (align == 3 && byteCount > 1) {
-      spread = static_cast<double>(
-                   static_cast<long long>(width) * PixelFraction - total) /
-               static_cast<double>(byteCount - 1);
-    }
-    if (shifts) {
-      startX += TruncToLong(static_cast<double>(shift) * c);
-      startY -= TruncToLong(static_cast<double>(shift) * s);
-    }
-  }
-
-  // The pen carries only a sub-pixel vertical offset; the canvas row comes
-  // from oy, because FreeType's y axis points up and the canvas's down.
-  FT_Vector pen;
-  pen.x = static_cast<FT_Pos>(startX * PixelFraction);
-  pen.y = static_cast<FT_Pos>(startY / PixelFraction);
+  CGlyphSet glyphs(Face, matrix);
+  const long long total =
+      align != AlignStart ? MeasureText(glyphs, indices, lastMatrix) : 0;
+  const TextStart start =
+      AlignText(align, width, total, indices.size(), x, y, c, s);
+  std::vector<PenPosition> pens;
+  FT_Vector lastPen = PlaceGlyphs(Face, glyphs, indices, start, c, s, pens);
   const long long ox = -RoundHalfAwayLong(static_cast<double>(descent) * s);
   const long long oy =
-      startY - RoundHalfAwayLong(static_cast<double>(descent) * c);
+      start.Y - RoundHalfAwayLong(static_cast<double>(descent) * c);
+  CTextCompositor(*Owner, colour, ox, oy).Draw(glyphs, pens);
 
-  const bool kerns = FT_HAS_KERNING(Face);
-  const bool spreads = align == 3 && width != 0;
-  FT_UInt previous = 0;
-  FT_Vector lastPen = pen;
-  for (std::size_t i = 0; i < glyphs.size(); ++i) {
-    const FT_UInt index = glyphs[i];
-    if (kerns && previous != 0 && index != 0) {
-      FT_Vector kerning;
-      if (!FT_Get_Kerning(Face, previous, index, FT_KERNING_DEFAULT,
-                          &kerning)) {
-        pen.x += static_cast<FT_Pos>(
-            TruncToLong(static_cast<double>(kerning.x) * c));
-        pen.y += static_cast<FT_Pos>(
-            TruncToLong(static_cast<double>(kerning.x) * s));
-      }
-    }
-    lastPen = pen;
-    UprightGlyph glyph = i < measured.size() ? std::move(measured[i])
-                                             : LoadUpright(Face, index, true);
-    if (!glyph.Loaded || !glyph.Image)
-      continue;
-    // As FreeType does with the transform of a face: turn the outline,
-    // then move it to the pen; the advance turns with it. (A bitmap glyph
-    // of a bitmap font cannot be turned and stays where it is.)
-    FT_Glyph_Transform(glyph.Image.Get(), &matrix, &pen);
-    FT_Vector advance = glyph.Advance;
-    FT_Vector_Transform(&advance, &matrix);
-    pen.x += advance.x;
-    pen.y += advance.y;
-    if (spreads) {
-      pen.x += static_cast<FT_Pos>(TruncToLong(spread * c));
-      pen.y += static_cast<FT_Pos>(TruncToLong(spread * s));
-    }
-    previous = index;
-    if (!FT_Glyph_To_Bitmap(glyph.Image.Address(), FT_RENDER_MODE_NORMAL,
-                            nullptr, 1)) {
-      const auto *bitmapGlyph =
-          reinterpret_cast<FT_BitmapGlyph>(glyph.Image.Get());
-      const FT_Bitmap &bitmap = bitmapGlyph->bitmap;
-      // Only 8-bit coverage can be blended; other pixel modes come only
-      // from bitmap fonts given as a font file.
-      if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY)
-        BlendGlyph(TopRow(bitmap), static_cast<int>(bitmap.rows),
-                   static_cast<int>(bitmap.width), bitmap.pitch,
-                   ClampToInt(bitmapGlyph->left + ox),
-                   ClampToInt(oy - bitmapGlyph->top), colour);
-    }
-  }
   // The face keeps the transform of the last glyph, for the next string's
   // measuring.
-  if (glyphs.empty())
-    FT_Set_Transform(Face, &measureMatrix, &measureDelta);
+  if (indices.empty())
+    FT_Set_Transform(Face, &lastMatrix, &lastDelta);
   else
     FT_Set_Transform(Face, &matrix, &lastPen);
   return true;
@@ -460,10 +411,9 @@ void CImageWriter::CFreeTypeLib::BlendGlyph(const std::uint8_t *coverage,
         pixel[2] = static_cast<std::uint8_t>(255 - inkBlue);
         continue;
       }
-      const double a = ink / 255.0;
-      pixel[0] = MixChannel(pixel[0], inkRed, a);
-      pixel[1] = MixChannel(pixel[1], inkGreen, a);
-      pixel[2] = MixChannel(pixel[2], inkBlue, a);
+      pixel[0] = BlendChannel(pixel[0], inkRed, ink);
+      pixel[1] = BlendChannel(pixel[1], inkGreen, ink);
+      pixel[2] = BlendChannel(pixel[2], inkBlue, ink);
     }
   }
 }

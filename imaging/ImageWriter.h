@@ -32,6 +32,8 @@ public:
   static constexpr long long MaxRasterBytes = 64LL * 1024 * 1024;
 
   // Text engine: draws strings into its owner canvas with FreeType.
+  // Defined in FreeTypeLib.cpp; its glyph cache and compositing are in
+  // GlyphSet.h and TextCompositor.h.
   class CFreeTypeLib {
   public:
     CFreeTypeLib(CImageWriter *owner, const char *fontPath, int dpiX, int dpiY);

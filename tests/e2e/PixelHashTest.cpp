@@ -116,6 +116,15 @@ std::string LongCode128Text() {
   return text;
 }
 
+// A text of count bytes that repeats pattern.
+std::string Repeated(const std::string &pattern, std::size_t count) {
+  std::string text;
+  while (text.size() < count)
+    text += pattern;
+  text.resize(count);
+  return text;
+}
+
 // A request of prefix, then fill up to the 3600-character limit of a
 // request, then suffix.
 std::string UpToTheLimit(const std::string &prefix, char fill,
@@ -198,6 +207,27 @@ const Row Rows[] = {
     {"code11-colours-angle90",
      "btype=4&data=123-45&fcolor=0000ff&tcolor=ff0000&bcolor=ccffcc&angle=90",
      200, 179, 0x9ae58bcab7ece1dbULL, 0xbe765686e29fbc80ULL},
+    // Text that overflows its width or the canvas: thousands of glyphs
+    // pulled on top of each other, glyphs far beyond the canvas, glyphs
+    // past the font engine's coordinate range.
+    {"spread-text-3558-W",
+     "btype=7&xdim=1&talign=3&fh=350&h=570&data=" + std::string(3558, 'W'),
+     39193, 570, 0x3826354b6c399722ULL, 0x9f80b5ab387177fbULL},
+    {"spread-text-angle90",
+     "btype=7&xdim=1&talign=3&fh=350&w=570&angle=90&data=" +
+         std::string(3549, 'W'),
+     570, 39094, 0xfb5685814c817c91ULL, 0x866e2d8b3b508498ULL},
+    {"spread-mixed-text-angle180-colours",
+     "btype=7&xdim=1&talign=3&fh=200&h=400&angle=180&tcolor=3366cc&"
+     "bcolor=ffffcc&data=" +
+         Repeated("AVWjgy.-Hi", 3520),
+     38775, 400, 0x8ae92a77c7d4c6a5ULL, 0x77bb2060cd6e360dULL},
+    {"oversized-text-ending-before-the-canvas",
+     "data=WWWWWWWWWW&fh=400&h=699&talign=1&w=300", 300, 699,
+     0x1004a0b8d56fc00fULL, 0x2967b665cd12348bULL},
+    {"spread-text-past-the-font-engine-range",
+     "btype=7&xdim=11&talign=3&tcolor=ff0000&data=" + Repeated("TEXT", 300),
+     36905, 200, 0x96ec62a301a0c456ULL, 0x4e092016d2e0f0d3ULL},
     // Bars widened by a negative reduction overlap their neighbours, the
     // guard bars and, when it is huge, reach the box edge; each orientation,
     // text above and below.
@@ -289,6 +319,14 @@ const TextSequence Sequences[] = {
       {"", -1, 14, 3, 10, 150, 100, 0.0, 0x000000},
       {"x", -1, 14, 3, 10, 150, 100, 0.0, 0x000000}},
      0x6f0c3bc9a5ae86d6ULL},
+    {"turned-spread-overlapping-and-clipped",
+     {{"WAVE WAVE WAVE", -1, 30, 3, 20, 180, 150, 0.6, 0x2040C0},
+      {"jjjjjjjjjjjj", -1, 40, 3, -50, 120, 100, -0.3, 0x00A000},
+      {"@@@@", -1, 60, 2, 250, 60, 40, 3.0, 0x000000},
+      {"far away", -1, 14, 0, 40000, 100, 0, 0.0, 0x000000},
+      {"AVAVAVAVAVAVAVAV", -1, 50, 3, 310, 20, -400, 2 * QuarterTurn,
+       0xFF00FF}},
+     0xed01c055cb177afbULL},
 };
 
 std::uint64_t CanvasHash(const CImageWriter &canvas) {

@@ -354,6 +354,53 @@ TEST(Text, TextTakesItsColour) {
   EXPECT_TRUE(fullInk);
 }
 
+// The advance of letter in whole pixels, measured as the shift it gives a
+// following H (which has no kerning with the letters used here).
+int Advance(const std::string &letter, int fontHeight) {
+  return InkEnd((letter + "H").c_str(), fontHeight) - InkEnd("H", fontHeight);
+}
+
+TEST(Text, PiledGlyphsLookAsIfBlendedOneAfterAnother) {
+  // "HO" repeated and spread over half the advance of the pair puts every
+  // H at one pen and every O at another, half the difference of their
+  // advances along, so the text must look like H and O drawn there as many
+  // times, one string after another. Their edges overlap with different
+  // coverage, so the order of blending shows. Piles large enough to be
+  // composited last to first, and in more than one run of glyphs, are
+  // among the rows.
+  int fontHeight = 100, h = 0, o = 0;
+  for (; fontHeight < 120; ++fontHeight) {
+    h = Advance("H", fontHeight);
+    o = Advance("O", fontHeight);
+    if ((h + o) % 2 == 0)
+      break;
+  }
+  ASSERT_EQ((h + o) % 2, 0);
+  struct Row {
+    const char *Name;
+    int Pairs;
+  } rows[] = {{"two pairs", 2}, {"four pairs", 4}, {"1500 pairs", 1500}};
+  const std::uint32_t background = 0x996633, colour = 0x2040C0;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Name);
+    Canvas pile(260, 180), oneByOne(260, 180);
+    pile.Writer.FillRect(0, 0, 260, 180, background);
+    oneByOne.Writer.FillRect(0, 0, 260, 180, background);
+    std::string text;
+    for (int i = 0; i < row.Pairs; ++i)
+      text += "HO";
+    pile.Writer.DrawString(text.c_str(), fontHeight, AlignSpread, 30, 170,
+                           (h + o) / 2, 0.0, colour);
+    for (int i = 0; i < row.Pairs; ++i) {
+      oneByOne.Writer.DrawString("H", fontHeight, AlignStart, 30, 170, 0, 0.0,
+                                 colour);
+      oneByOne.Writer.DrawString("O", fontHeight, AlignStart, 30 + (h - o) / 2,
+                                 170, 0, 0.0, colour);
+    }
+    EXPECT_TRUE(Pixels(pile.Writer) == Pixels(oneByOne.Writer));
+  }
+}
+
 struct BlendRow {
   const char *Name;
   std::uint32_t Background, Colour;

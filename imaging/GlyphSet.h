@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_GLYPH_H
+
+namespace strixel {
+
+// FreeType positions are 26.6 fixed point.
+constexpr long PixelFraction = 64;
+
+// The whole pixels of a 26.6 position, rounded down.
+long long FloorPixels(long long value);
+
+// A glyph rendered to 8-bit coverage for one sub-pixel phase of the pen.
+struct GlyphBitmap {
+  // The bitmap's left column and top row (counted upwards from the
+  // baseline) for a pen within the first pixel; the pen's whole pixels are
+  // added where it is drawn.
+  long long Left = 0;
+  long long Top = 0;
+  int Width = 0;
+  int Rows = 0;
+  // False for a glyph that is not an outline: it stays where it is.
+  bool FollowsPen = true;
+  // The runs of columns with ink, row after row: the runs of row r are
+  // Runs[RowRuns[r]] up to Runs[RowRuns[r + 1]]. Only the coverage bytes of
+  // the runs are kept, run after run, so blank pixels take no memory and
+  // are never visited.
+  struct InkRun {
+    int First, End;     // columns [First, End)
+    std::size_t Offset; // of the coverage of column First
+  };
+  std::vector<InkRun> Runs;
+  std::vector<std::size_t> RowRuns;
+  std::vector<std::uint8_t> Coverage;
+  // The memory the bitmap holds.
+  std::size_t Bytes() const;
+  // How many coverage bytes are neither 0 nor 255 (counted once).
+  std::size_t PartialPixels() const;
+
+private:
+  mutable std::size_t PartialCount = 0;
+  mutable bool PartialCounted = false;
+};
+
+// The pixels a glyph's bitmap takes for one pen position: left column,
+// top row counted upwards, and size.
+struct GlyphBox {
+  long long Left = 0;
+  long long Top = 0;
+  long long Width = 0;
+  long long Rows = 0;
+};
+
+// The glyphs of one string, turned by its matrix: each glyph index is
+// loaded and hinted once, and rendered once per sub-pixel phase of the pen.
+// A text of thousands of bytes has at most a few hundred glyph indices and
+// 64 phases per axis, so repeated glyphs cost a copy, not a rendering.
+//
+// Reusing is exact for this font engine: a hinted glyph does not depend on
+// the glyphs loaded before it (the interpreter keeps a glyph program's
+// changes to the control values and storage to that glyph), and the
+// renderer moves the outline to the bitmap's own whole-pixel origin before
+// it scans it, so a bitmap depends on the pen only through its fraction of
+// a pixel. Where the renderer refuses a position (a bitmap edge beyond
+// its 16-bit pixel range) the glyph is not drawn, as before.
+class CGlyphSet {
+public:
+  struct GlyphRelease {
+    void operator()(FT_Glyph image) const { FT_Done_Glyph(image); }
+  };
+  using GlyphImage = std::unique_ptr<FT_GlyphRec_, GlyphRelease>;
+
+  struct Glyph {
+    bool Loaded = false;    // FT_Load_Glyph succeeded
+    FT_Vector Advance = {}; // 26.6, upright
+    FT_Vector Turned = {};  // the advance turned by the matrix
+    GlyphImage Image;       // turned, at the origin; absent when the
+                            // copy failed
+    FT_BBox Box = {};       // control box of a turned outline
+  };
+
+  CGlyphSet(FT_Face face, const FT_Matrix &matrix);
+  CGlyphSet(const CGlyphSet &) = delete;
+  CGlyphSet &operator=(const CGlyphSet &) = delete;
+
+  // The glyph of index, loaded (with FT_LOAD_DEFAULT, no transform) on the
+  // first request.
+  const Glyph &Get(FT_UInt index);
+  // The box of the glyph's bitmap for the pen; false when it draws
+  // nothing there (no ink, or a position the renderer refuses).
+  bool BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box);
+  // The bitmap for the pen's sub-pixel phase; null when rendering fails.
+  // Once the set keeps no more bitmaps it renders into spare.
+  const GlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen, GlyphBitmap &spare);
+
+private:
+  // Bitmaps kept for reuse stay within this many bytes; beyond it a bitmap
+  // is rendered for the caller alone.
+  static constexpr std::size_t MaxKeptBytes = 8u << 20;
+
+  using PhaseKey = std::pair<FT_UInt, std::pair<long, long>>;
+
+  bool Render(const Glyph &glyph, FT_Vector phase, GlyphBitmap &bitmap);
+
+  FT_Face Face;
+  FT_Matrix Matrix;
+  std::unordered_map<FT_UInt, Glyph> Glyphs;
+  std::map<PhaseKey, GlyphBitmap> Bitmaps;
+  std::size_t KeptBytes = 0;
+};
+
+} // namespace strixel
