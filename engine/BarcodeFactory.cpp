@@ -1,4 +1,4 @@
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 
 #include "symbologies/Codabar.h"
 #include "symbologies/Code11.h"

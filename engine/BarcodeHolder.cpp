@@ -1,5 +1,7 @@
 #include "engine/BarcodeHolder.h"
 
+#include "engine/BarcodeFactory.h"
+
 namespace strixel {
 
 int ModuleToPixels(double size, int hres, int vres, SizeUnit unit,

@@ -1,3 +1,7 @@
+// CBarcodeSym is defined in two sources: this one holds the settings and the
+// text pipeline (encoding, setters, display text); BarcodeLayout.cpp holds
+// the layout and drawing of the pattern.
+
 #include "engine/BarcodeSym.h"
 
 #include <cstring>
