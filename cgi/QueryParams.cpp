@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 namespace {
@@ -87,14 +89,7 @@ void CQueryParams::UrlDecode(char *buffer) {
 }
 
 int CQueryParams::HexDigitValue(char c) {
-  const unsigned char byte = static_cast<unsigned char>(c);
-  if (byte >= '0' && byte <= '9')
-    return byte - '0';
-  if (byte >= 'A' && byte <= 'Z')
-    return byte - 'A' + 'a' - 87;
-  if (byte >= 'a' && byte <= 'z')
-    return byte - 87;
-  return 0;
+  return FormEscapeDigit(c);
 }
 
 } // namespace strixel

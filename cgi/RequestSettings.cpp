@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 bool DebugMode = false;
@@ -17,16 +19,6 @@ namespace {
 bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
          c == '\r';
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
 }
 
 // Ratios beyond the float range become infinite, as a rounding conversion
@@ -83,9 +75,9 @@ int ParseIntValue(const char *text) {
   // every int, so any number of digits is read without overflow.
   const std::int64_t limit = static_cast<std::int64_t>(INT_MAX) + 1;
   std::int64_t magnitude = 0;
-  for (; *p >= '0' && *p <= '9'; ++p)
+  for (; IsDigit(*p); ++p)
     if (magnitude <= limit)
-      magnitude = magnitude * 10 + (*p - '0');
+      magnitude = magnitude * 10 + DigitValue(*p);
   const std::int64_t signedValue = negative ? -magnitude : magnitude;
   if (signedValue > INT_MAX)
     return INT_MAX;

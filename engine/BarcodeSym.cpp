@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 const char *const ControlCharNames[32] = {
@@ -90,7 +92,7 @@ bool CBarcodeSym::IsAllDigits(std::string_view text) {
   if (text.empty())
     return false;
   for (char c : text)
-    if (c < '0' || c > '9')
+    if (!IsDigit(c))
       return false;
   return true;
 }

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 namespace {
@@ -64,10 +66,6 @@ static_assert(EveryRowSpansElevenModules(), "every character is 11 modules");
 
 constexpr BarElement Bars[] = {Bar1, Bar2, Bar3, Bar4};
 constexpr BarElement Spaces[] = {Space1, Space2, Space3, Space4};
-
-bool IsDigit(std::uint8_t b) {
-  return b >= '0' && b <= '9';
-}
 
 // Set C carries an even number of digits: an odd text is padded in front.
 std::string PaddedToEvenLength(const std::string &text) {
@@ -235,8 +233,8 @@ bool CBarcodeSymCode128::AppendRunC(Values &values, const std::uint8_t *bytes,
   if (count == 0 || count % 2 != 0)
     return false;
   for (std::size_t i = 0; i < count; i += 2)
-    values.push_back(static_cast<std::uint8_t>((bytes[i] - '0') * 10 +
-                                               (bytes[i + 1] - '0')));
+    values.push_back(static_cast<std::uint8_t>(DigitValue(bytes[i]) * 10 +
+                                               DigitValue(bytes[i + 1])));
   return true;
 }
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 namespace {
@@ -85,16 +87,6 @@ static constexpr std::array<const char *, 128> Code39ExtMap = {{
 static_assert(Code39ExtMap.size() == 128, "one entry per ASCII byte");
 
 constexpr char StartStopCharacter = '*';
-
-int HexEscapeDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
 
 // The check character of Code 39 is the sum of the character values modulo
 // 43; the start character (value 43) adds nothing to it.
@@ -238,8 +230,8 @@ void ParseTildeEscapes(std::string_view text,
       i += 2;
       continue;
     }
-    int high = following >= 2 ? HexEscapeDigit(text[i + 1]) : -1;
-    int low = following >= 2 ? HexEscapeDigit(text[i + 2]) : -1;
+    int high = following >= 2 ? HexDigit(text[i + 1]) : -1;
+    int low = following >= 2 ? HexDigit(text[i + 2]) : -1;
     if (high >= 0 && low >= 0) {
       int byte = high * 16 + low;
       if (byte >= lowest && byte <= highest)

@@ -1,5 +1,6 @@
 #include "symbologies/EanAddOn.h"
 
+#include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 #include "symbologies/UpcE.h"
 
@@ -30,7 +31,7 @@ void AppendAddOnSeparator(std::vector<std::uint8_t> &elements) {
 }
 
 int CodeDigit(const CBarcodeSym &symbol, std::size_t k) {
-  return symbol.Settings.CodeChars[k] - '0';
+  return DigitValue(symbol.Settings.CodeChars[k]);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "engine/Digits.h"
+
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
@@ -39,7 +41,7 @@ void SetRetailCodeChars(CBarcodeSym &symbol, std::size_t dataDigits,
                         int checkDigit) {
   const std::string &text = symbol.Settings.BarText;
   std::vector<std::uint8_t> chars(text.begin(), text.begin() + dataDigits);
-  chars.push_back(static_cast<std::uint8_t>('0' + checkDigit));
+  chars.push_back(static_cast<std::uint8_t>(DigitChar(checkDigit)));
   symbol.SetCodeChars(chars.begin(), chars.end());
 }
 
@@ -48,11 +50,11 @@ void SetRetailDisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
   CBarcodeProps &settings = symbol.Settings;
   settings.DisplayText.assign(settings.BarText, 0, dataDigits);
   if (settings.ShowCheck)
-    settings.DisplayText.push_back(static_cast<char>('0' + checkDigit));
+    settings.DisplayText.push_back(DigitChar(checkDigit));
 }
 
 int CodeDigit(const CBarcodeSym &symbol, std::size_t k) {
-  return symbol.Settings.CodeChars[k] - '0';
+  return DigitValue(symbol.Settings.CodeChars[k]);
 }
 
 // Left half in set A, centre guard, right half in set C: the layout of EAN-8

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "engine/Digits.h"
+
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
@@ -33,10 +35,6 @@ constexpr std::size_t MaxTagDigits = 5;
 // sixth digit ends it as literal text.
 constexpr std::size_t ScannedTagDigits = MaxTagDigits + 1;
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 bool StartsWithAt(const std::string &text, std::size_t position,
                   std::string_view prefix) {
   return text.size() - position >= prefix.size() &&
@@ -47,12 +45,8 @@ int DecimalValue(const std::string &text, std::size_t first,
                  std::size_t count) {
   int value = 0;
   for (std::size_t i = first; i < first + count; ++i)
-    value = value * 10 + (text[i] - '0');
+    value = value * 10 + DigitValue(text[i]);
   return value;
-}
-
-char DigitChar(int digit) {
-  return static_cast<char>('0' + digit);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 namespace {
@@ -19,10 +21,6 @@ static_assert(std::size(MsiDigitBits) == 10, "one row per digit");
 // MSI start and stop characters.
 static constexpr BarElement MsiStart[] = {WideBar, Space1};
 static constexpr BarElement MsiStop[] = {Bar1, WideSpace, Bar1};
-
-int DigitValue(char c) {
-  return c - '0';
-}
 
 // Sum of the decimal digits of twice the number written by digits, formed
 // exactly however many digits there are.
@@ -70,7 +68,7 @@ void CBarcodeSymMSI::BuildCodeChars() {
   CBarcodeSym::BuildCodeChars();
   if (Settings.CalcCheck)
     Settings.CodeChars.push_back(
-        static_cast<std::uint8_t>('0' + MsiCheckDigit()));
+        static_cast<std::uint8_t>(DigitChar(MsiCheckDigit())));
 }
 
 void CBarcodeSymMSI::BuildDisplayText() {
@@ -78,7 +76,7 @@ void CBarcodeSymMSI::BuildDisplayText() {
     return;
   Settings.DisplayText = Settings.BarText;
   if (Settings.CalcCheck && Settings.ShowCheck)
-    Settings.DisplayText.push_back(static_cast<char>('0' + MsiCheckDigit()));
+    Settings.DisplayText.push_back(DigitChar(MsiCheckDigit()));
 }
 
 void CBarcodeSymMSI::AppendMsiDigit(int digit) {
@@ -100,7 +98,7 @@ bool CBarcodeSymMSI::Encode() {
     return false;
   Elements.insert(Elements.end(), std::begin(MsiStart), std::end(MsiStart));
   for (std::uint8_t c : Settings.CodeChars)
-    AppendMsiDigit(c - '0');
+    AppendMsiDigit(DigitValue(c));
   Elements.insert(Elements.end(), std::begin(MsiStop), std::end(MsiStop));
   return true;
 }

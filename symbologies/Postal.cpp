@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
@@ -17,7 +18,7 @@ static constexpr bool PostalPatterns[10][5] = {
 static_assert(std::size(PostalPatterns) == 10, "one row per digit");
 
 char CorrectionDigit(const std::string &text) {
-  return static_cast<char>('0' + DigitSumCheckDigit(text));
+  return DigitChar(DigitSumCheckDigit(text));
 }
 
 } // namespace
@@ -68,7 +69,7 @@ bool CBarcodeSymPostPlaNet::Encode() {
   AppendElement(TallBar); // frame bar
   AppendElement(PostalSpace);
   for (std::uint8_t c : Settings.CodeChars) {
-    for (bool full : PostalPatterns[c - '0']) {
+    for (bool full : PostalPatterns[DigitValue(c)]) {
       AppendElement(full ? fullBar : halfBar);
       AppendElement(PostalSpace);
     }

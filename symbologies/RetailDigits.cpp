@@ -1,6 +1,7 @@
 #include "symbologies/RetailDigits.h"
 
 #include "engine/BarElement.h"
+#include "engine/Digits.h"
 
 namespace strixel {
 
@@ -14,10 +15,6 @@ static_assert(sizeof(RetailDigitWidths) / sizeof(RetailDigitWidths[0]) == 10,
               "one row per digit");
 
 namespace {
-
-int DigitValue(char c) {
-  return c - '0';
-}
 
 // The complement to the next multiple of ten; a negative sum (from a byte
 // below '0' that a caller failed to reject) still yields 0..9.

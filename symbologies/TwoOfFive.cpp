@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "engine/Digits.h"
+
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
@@ -38,11 +40,7 @@ void AppendAll(std::vector<std::uint8_t> &elements,
 }
 
 const BarElement (&PatternOf(std::uint8_t digit))[5] {
-  return TwoOfFivePatterns[digit - '0'];
-}
-
-char DigitChar(int value) {
-  return static_cast<char>('0' + value);
+  return TwoOfFivePatterns[DigitValue(digit)];
 }
 
 bool IsDigitText(const CBarcodeSym &symbol) {

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "engine/Digits.h"
 #include "symbologies/EanUpc.h"
 #include "symbologies/RetailDigits.h"
 
@@ -70,7 +71,7 @@ bool CBarcodeSymUPCE::IsTextValid() {
   if (!HasText() || !IsAllDigits(text) ||
       (text.size() != UpcADataDigits && text.size() != UpcADataDigits + 1))
     return false;
-  NumberSystem = static_cast<std::uint8_t>(text[0] - '0');
+  NumberSystem = static_cast<std::uint8_t>(DigitValue(text[0]));
   if (NumberSystem > 1)
     return false;
   std::string compressed;
@@ -84,10 +85,10 @@ void CBarcodeSymUPCE::BuildDisplayText() {
   if (!IsTextValid())
     return;
   std::string &display = Settings.DisplayText;
-  display.assign(1, static_cast<char>('0' + NumberSystem));
+  display.assign(1, DigitChar(NumberSystem));
   display.append(Settings.CodeChars.begin(), Settings.CodeChars.end());
   if (Settings.ShowCheck)
-    display.push_back(static_cast<char>('0' + CheckValue));
+    display.push_back(DigitChar(CheckValue));
 }
 
 bool CBarcodeSymUPCE::Encode() {
@@ -99,7 +100,7 @@ bool CBarcodeSymUPCE::Encode() {
     bool odd = UpcEParity(CheckValue, static_cast<int>(k));
     if (NumberSystem == 1)
       odd = !odd;
-    AppendRetailDigitParity(Elements, Settings.CodeChars[k] - '0', odd,
+    AppendRetailDigitParity(Elements, DigitValue(Settings.CodeChars[k]), odd,
                             nextIsBar);
   }
   // The six-module end guard, then one more module of space.

@@ -1,0 +1,48 @@
+#pragma once
+
+namespace strixel {
+
+// Decimal and hexadecimal digits in texts, shared by the symbologies and the
+// request parser.
+
+constexpr bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The value of a digit byte. Callers pass bytes that their text check has
+// accepted as digits; any other byte gives its distance from '0'.
+constexpr int DigitValue(char c) {
+  return c - '0';
+}
+
+// The byte that writes a digit value 0 to 9.
+constexpr char DigitChar(int value) {
+  return static_cast<char>('0' + value);
+}
+
+// A hexadecimal digit as colours and tilde escapes write it: 0-9, A-F and
+// a-f give 0 to 15, any other byte -1.
+constexpr int HexDigit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+// A digit of a %XX escape in a form value. The letters run on past f in
+// either case ("g" to "z" give 16 to 35) and any other byte gives 0, so that
+// a malformed escape still decodes to one byte.
+constexpr int FormEscapeDigit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'Z')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'z')
+    return c - 'a' + 10;
+  return 0;
+}
+
+} // namespace strixel
