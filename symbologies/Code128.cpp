@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
@@ -63,9 +64,6 @@ constexpr bool EveryRowSpansElevenModules() {
   return true;
 }
 static_assert(EveryRowSpansElevenModules(), "every character is 11 modules");
-
-constexpr BarElement Bars[] = {Bar1, Bar2, Bar3, Bar4};
-constexpr BarElement Spaces[] = {Space1, Space2, Space3, Space4};
 
 // Set C carries an even number of digits: an odd text is padded in front.
 std::string PaddedToEvenLength(const std::string &text) {
@@ -252,10 +250,7 @@ std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
 void CBarcodeSymCode128::AppendValuePattern(int value, bool &bar) {
   if (value < 0 || value > Stop)
     return;
-  for (std::uint8_t width : Code128Patterns[value]) {
-    Elements.push_back(bar ? Bars[width - 1] : Spaces[width - 1]);
-    bar = !bar;
-  }
+  AppendRow(Elements, Code128Patterns[value], bar);
 }
 
 bool CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "symbologies/Code39.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
@@ -116,16 +117,6 @@ static_assert(Code93ExtMap.size() == 128, "one entry per ASCII byte");
 // start again at 1 after this many values.
 constexpr unsigned CheckCWeightLimit = 20;
 constexpr unsigned CheckKWeightLimit = 15;
-
-BarElement BarOfWidth(std::uint8_t modules) {
-  static constexpr BarElement Bars[] = {Bar1, Bar2, Bar3, Bar4};
-  return Bars[modules - 1];
-}
-
-BarElement SpaceOfWidth(std::uint8_t modules) {
-  static constexpr BarElement Spaces[] = {Space1, Space2, Space3, Space4};
-  return Spaces[modules - 1];
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "engine/BarElement.h"
 #include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
@@ -32,22 +33,6 @@ int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
     sum += static_cast<long long>(i % 2 == 0 ? evenWeight : oddWeight) *
            DigitValue(text[i]);
   return TensComplement(sum);
-}
-
-BarElement BarOfWidth(int width) {
-  static constexpr BarElement bars[] = {Bar1, Bar2, Bar3, Bar4};
-  return bars[width - 1];
-}
-
-BarElement SpaceOfWidth(int width) {
-  static constexpr BarElement spaces[] = {Space1, Space2, Space3, Space4};
-  return spaces[width - 1];
-}
-
-void AppendWidth(std::vector<std::uint8_t> &elements, int width,
-                 bool &nextIsBar) {
-  elements.push_back(nextIsBar ? BarOfWidth(width) : SpaceOfWidth(width));
-  nextIsBar = !nextIsBar;
 }
 
 } // namespace
@@ -92,9 +77,14 @@ bool AppendRetailDigitParity(std::vector<std::uint8_t> &elements, int digit,
                              bool odd, bool &nextIsBar) {
   if (digit < 0 || digit > 9)
     return false;
-  const std::uint8_t *widths = RetailDigitWidths[digit];
-  for (int i = 0; i < 4; ++i)
-    AppendWidth(elements, odd ? widths[i] : widths[3 - i], nextIsBar);
+  const std::uint8_t(&widths)[4] = RetailDigitWidths[digit];
+  if (odd) {
+    AppendRow(elements, widths, nextIsBar);
+    return true;
+  }
+  // Even parity is the odd-parity row read backwards.
+  const std::uint8_t reversed[4] = {widths[3], widths[2], widths[1], widths[0]};
+  AppendRow(elements, reversed, nextIsBar);
   return true;
 }
 
