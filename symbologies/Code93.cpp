@@ -1,6 +1,5 @@
 #include "symbologies/Code93.h"
 
-#include <array>
 #include <string>
 
 #include "symbologies/Code39.h"
@@ -10,13 +9,8 @@ namespace strixel {
 
 namespace {
 
-struct Code93Row {
-  char Character;        // 0 for start and stop
-  std::uint8_t Width[6]; // bar, space, bar, space, bar, space in modules
-};
-
-// AIM USS Code 93 character set, element widths; the row is the value.
-static constexpr std::array<Code93Row, 49> Code93Patterns = {{
+// AIM USS Code 93 character set: bar, space, bar, space, bar, space widths.
+constexpr CharacterRow<6> Code93Patterns[] = {
     {'0', {1, 3, 1, 1, 1, 2}}, // 0
     {'1', {1, 1, 1, 2, 1, 3}}, // 1
     {'2', {1, 1, 1, 3, 1, 2}}, // 2
@@ -66,8 +60,8 @@ static constexpr std::array<Code93Row, 49> Code93Patterns = {{
     {'+', {1, 2, 2, 2, 1, 1}}, // 46: shift (+)
     {0, {1, 1, 1, 1, 4, 1}},   // 47: start
     {0, {1, 1, 1, 1, 4, 1}},   // 48: stop
-}};
-static_assert(Code93Patterns.size() == CBarcodeSymCode93::StopValue + 1,
+};
+static_assert(std::size(Code93Patterns) == CBarcodeSymCode93::StopValue + 1,
               "43 data characters, 4 shifts, start and stop");
 
 struct Code93ExtEntry {
@@ -77,7 +71,7 @@ struct Code93ExtEntry {
 
 // AIM USS Code 93 full ASCII table: the character values of every byte 0 to
 // 127; 43 ($), 44 (%), 45 (/) and 46 (+) are the shift characters.
-static constexpr std::array<Code93ExtEntry, 128> Code93ExtMap = {{
+constexpr Code93ExtEntry Code93ExtMap[] = {
     {44, 30}, {43, 10}, {43, 11}, {43, 12}, // 0-3
     {43, 13}, {43, 14}, {43, 15}, {43, 16}, // 4-7
     {43, 17}, {43, 18}, {43, 19}, {43, 20}, // 8-11
@@ -110,8 +104,8 @@ static constexpr std::array<Code93ExtEntry, 128> Code93ExtMap = {{
     {46, 29}, {46, 30}, {46, 31}, {46, 32}, // 116-119
     {46, 33}, {46, 34}, {46, 35}, {44, 25}, // 120-123
     {44, 26}, {44, 27}, {44, 28}, {44, 29}, // 124-127
-}};
-static_assert(Code93ExtMap.size() == 128, "one entry per ASCII byte");
+};
+static_assert(std::size(Code93ExtMap) == 128, "one entry per ASCII byte");
 
 // Weights of the check characters run 1, 2, ... from the last value back and
 // start again at 1 after this many values.
@@ -119,21 +113,6 @@ constexpr unsigned CheckCWeightLimit = 20;
 constexpr unsigned CheckKWeightLimit = 15;
 
 } // namespace
-
-bool CBarcodeSymCode93::LookUpCharacter(std::uint8_t byte,
-                                        std::uint8_t &value) {
-  for (std::uint8_t i = 0; i < DataCharacterCount; ++i) {
-    if (static_cast<std::uint8_t>(Code93Patterns[i].Character) == byte) {
-      value = i;
-      return true;
-    }
-  }
-  return false;
-}
-
-char CBarcodeSymCode93::CharacterOf(std::uint8_t value) {
-  return value < StartValue ? Code93Patterns[value].Character : '\0';
-}
 
 std::uint8_t
 CBarcodeSymCode93::Code93CheckValue(const std::vector<std::uint8_t> &values,
@@ -148,23 +127,20 @@ CBarcodeSymCode93::Code93CheckValue(const std::vector<std::uint8_t> &values,
   return static_cast<std::uint8_t>(sum);
 }
 
-bool CBarcodeSymCode93::IsTextValid() {
-  const std::string &text = Settings.BarText;
-  if (text.empty())
-    return false;
-  std::uint8_t value = 0;
-  for (char c : text)
-    if (!LookUpCharacter(static_cast<std::uint8_t>(c), value))
-      return false;
-  return true;
+char CBarcodeSymCode93::CharacterOf(std::uint8_t value) {
+  return value < StartValue ? Code93Patterns[value].Character : '\0';
 }
 
-void CBarcodeSymCode93::AppendCharacterPattern(std::uint8_t value) {
-  const Code93Row &row = Code93Patterns[value];
-  for (int i = 0; i < 6; i += 2) {
-    AppendElement(BarOfWidth(row.Width[i]));
-    AppendElement(SpaceOfWidth(row.Width[i + 1]));
-  }
+bool CBarcodeSymCode93::IsTextValid() {
+  return IsTextOfCharacters(Code93Patterns, DataCharacterCount,
+                            Settings.BarText);
+}
+
+std::vector<std::uint8_t> CBarcodeSymCode93::StartValues() const {
+  std::vector<std::uint8_t> values;
+  values.reserve(Settings.CodeChars.size() + 10);
+  values.push_back(StartValue);
+  return values;
 }
 
 void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
@@ -174,8 +150,11 @@ void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
   CheckK = Code93CheckValue(values, false);
   values.push_back(CheckK);
   values.push_back(StopValue);
-  for (std::uint8_t value : values)
-    AppendCharacterPattern(value);
+  // Characters follow each other without a gap.
+  for (std::uint8_t value : values) {
+    bool nextIsBar = true;
+    AppendRow(Elements, Code93Patterns[value].Widths, nextIsBar);
+  }
   // The stop character ends in a space; the termination bar closes it.
   AppendElement(Bar1);
   BuildDisplayText();
@@ -184,18 +163,12 @@ void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
 bool CBarcodeSymCode93::Encode() {
   if (!PrepareEncode())
     return false;
-  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
-  std::vector<std::uint8_t> values;
-  values.reserve(chars.size() + 10);
-  values.push_back(StartValue);
-  for (std::uint8_t byte : chars) {
-    std::uint8_t value = 0;
-    if (!LookUpCharacter(byte, value)) {
-      // Never reached after IsTextValid; refuse to draw a partial symbol.
-      TextValid = false;
-      return false;
-    }
-    values.push_back(value);
+  std::vector<std::uint8_t> values = StartValues();
+  if (!FindCharacters(Code93Patterns, DataCharacterCount, Settings.CodeChars,
+                      values)) {
+    // Never reached after IsTextValid; refuse to draw a partial symbol.
+    TextValid = false;
+    return false;
   }
   EncodeValues(values);
   return true;
@@ -214,6 +187,8 @@ void CBarcodeSymCode93::BuildDisplayText() {
   Settings.DisplayText = std::move(text);
 }
 
+// Code 93 Extended
+
 bool CBarcodeSymCode93Ext::IsTextValid() {
   return CBarcodeSymCode39Ext::IsFullAsciiText(Settings.BarText);
 }
@@ -225,12 +200,9 @@ void CBarcodeSymCode93Ext::BuildCodeChars() {
 bool CBarcodeSymCode93Ext::Encode() {
   if (!PrepareEncode())
     return false;
-  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
-  std::vector<std::uint8_t> values;
-  values.reserve(chars.size() + 10);
-  values.push_back(StartValue);
-  for (std::uint8_t byte : chars) {
-    if (byte >= Code93ExtMap.size())
+  std::vector<std::uint8_t> values = StartValues();
+  for (std::uint8_t byte : Settings.CodeChars) {
+    if (byte >= std::size(Code93ExtMap))
       continue;
     const Code93ExtEntry &entry = Code93ExtMap[byte];
     values.push_back(entry.First);

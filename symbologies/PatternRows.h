@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -69,7 +70,6 @@ template <std::size_t Count, std::size_t Rows, class Bytes>
 bool FindCharacters(const CharacterRow<Count> (&table)[Rows],
                     std::size_t searched, const Bytes &bytes,
                     std::vector<std::uint8_t> &values) {
-  values.reserve(values.size() + bytes.size());
   for (auto byte : bytes) {
     std::uint8_t value = 0;
     if (!FindCharacter(table, searched, static_cast<std::uint8_t>(byte), value))
