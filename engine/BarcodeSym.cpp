@@ -109,27 +109,4 @@ void CBarcodeSym::CharsToDisplayText(const std::vector<std::uint8_t> &bytes,
   }
 }
 
-void CBarcodeSym::AppendDiscreteCharacters(
-    const std::vector<std::uint8_t> &chars,
-    const char *(*patternOf)(std::uint8_t)) {
-  bool first = true;
-  for (std::uint8_t byte : chars) {
-    const char *pattern = patternOf(byte);
-    if (pattern == nullptr)
-      continue;
-    if (!first)
-      AppendElement(Space1); // the gap between characters
-    first = false;
-    bool isBar = true;
-    for (const char *flag = pattern; *flag != '\0'; ++flag) {
-      const bool wide = *flag == '1';
-      if (isBar)
-        AppendElement(wide ? WideBar : Bar1);
-      else
-        AppendElement(wide ? WideSpace : Space1);
-      isBar = !isBar;
-    }
-  }
-}
-
 } // namespace strixel

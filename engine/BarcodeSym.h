@@ -87,12 +87,6 @@ public:
 
 protected:
   void AppendElement(BarElement e) { Elements.push_back(e); }
-  // Appends the characters of a discrete narrow/wide symbology: each
-  // character's pattern ('1' wide, '0' narrow, bar first, ending in a bar)
-  // with a narrow space between characters. patternOf gives a byte's
-  // pattern, or null for a byte the symbology does not have.
-  void AppendDiscreteCharacters(const std::vector<std::uint8_t> &chars,
-                                const char *(*patternOf)(std::uint8_t));
   double TextAngle() const;
   void TextReferencePoint(int x, int y, int &rx, int &ry) const;
 };

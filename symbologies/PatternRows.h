@@ -106,4 +106,18 @@ void AppendSpacedCharacters(std::vector<std::uint8_t> &elements,
   }
 }
 
+// Appends the characters of the bytes as AppendSpacedCharacters does; false,
+// with nothing appended, when a byte is not in the table.
+template <std::size_t Count, std::size_t Rows>
+bool AppendSpacedText(std::vector<std::uint8_t> &elements,
+                      const CharacterRow<Count> (&table)[Rows],
+                      const std::vector<std::uint8_t> &bytes) {
+  std::vector<std::uint8_t> values;
+  values.reserve(bytes.size());
+  if (!FindCharacters(table, Rows, bytes, values))
+    return false;
+  AppendSpacedCharacters(elements, table, values);
+  return true;
+}
+
 } // namespace strixel
