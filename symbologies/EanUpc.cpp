@@ -3,7 +3,6 @@
 #include <string>
 
 #include "engine/Digits.h"
-
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {

@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "engine/Digits.h"
-
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {

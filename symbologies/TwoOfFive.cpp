@@ -3,44 +3,42 @@
 #include <iterator>
 
 #include "engine/Digits.h"
-
+#include "symbologies/PatternRows.h"
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
 
 namespace {
 
-constexpr BarElement N = Bar1;
-constexpr BarElement W = WideBar;
+using namespace NarrowWide;
 
-// 2 of 5 digit patterns (element weights 1, 2, 4, 7, 0; zero is 4 + 7).
-static constexpr BarElement TwoOfFivePatterns[10][5] = {
+// 2 of 5 digit patterns, narrow or wide (element weights 1, 2, 4, 7, 0; zero
+// is 4 + 7).
+constexpr std::uint8_t TwoOfFivePatterns[][5] = {
     {N, N, W, W, N}, {W, N, N, N, W}, {N, W, N, N, W}, {W, W, N, N, N},
     {N, N, W, N, W}, {W, N, W, N, N}, {N, W, W, N, N}, {N, N, N, W, W},
     {W, N, N, W, N}, {N, W, N, W, N},
 };
 static_assert(std::size(TwoOfFivePatterns) == 10, "one row per digit");
 
-// Industrial 2 of 5 start and stop: bars wide, wide, narrow and wide, narrow,
-// wide, each followed by a narrow space inside the character.
-static constexpr BarElement Industr25Start[] = {WideBar, Space1, WideBar,
-                                                Space1,  Bar1,   Space1};
-static constexpr BarElement Industr25Stop[] = {WideBar, Space1, Bar1, Space1,
-                                               WideBar};
+// Industrial 2 of 5 start and stop, from a bar: bars wide, wide, narrow and
+// wide, narrow, wide, with narrow spaces between and after the start.
+constexpr std::uint8_t Industr25Start[] = {W, N, W, N, N, N};
+constexpr std::uint8_t Industr25Stop[] = {W, N, N, N, W};
 
-// Interleaved 2 of 5 start (four narrow elements) and stop (wide bar, narrow
-// space, narrow bar).
-static constexpr BarElement Interl25Start[] = {Bar1, Space1, Bar1, Space1};
-static constexpr BarElement Interl25Stop[] = {WideBar, Space1, Bar1};
+// Interleaved 2 of 5 start and stop, from a bar.
+constexpr std::uint8_t Interl25Start[] = {N, N, N, N};
+constexpr std::uint8_t Interl25Stop[] = {W, N, N};
 
-template <std::size_t Count>
-void AppendAll(std::vector<std::uint8_t> &elements,
-               const BarElement (&sequence)[Count]) {
-  elements.insert(elements.end(), std::begin(sequence), std::end(sequence));
+const std::uint8_t (&PatternOf(std::uint8_t digit))[5] {
+  return TwoOfFivePatterns[DigitValue(digit)];
 }
 
-const BarElement (&PatternOf(std::uint8_t digit))[5] {
-  return TwoOfFivePatterns[DigitValue(digit)];
+template <std::size_t Count>
+void AppendFromBar(std::vector<std::uint8_t> &elements,
+                   const std::uint8_t (&widths)[Count]) {
+  bool nextIsBar = true;
+  AppendRow(elements, widths, nextIsBar);
 }
 
 bool IsDigitText(const CBarcodeSym &symbol) {
@@ -75,14 +73,15 @@ void CBarcodeSymIndustr25::BuildDisplayText() {
 bool CBarcodeSymIndustr25::Encode() {
   if (!PrepareEncode())
     return false;
-  AppendAll(Elements, Industr25Start);
+  AppendFromBar(Elements, Industr25Start);
+  // Only the bars carry the digit; every space is narrow.
   for (std::uint8_t digit : Settings.CodeChars) {
-    for (BarElement bar : PatternOf(digit)) {
-      AppendElement(bar);
+    for (std::uint8_t width : PatternOf(digit)) {
+      AppendElement(BarOfWidth(width));
       AppendElement(Space1);
     }
   }
-  AppendAll(Elements, Industr25Stop);
+  AppendFromBar(Elements, Industr25Stop);
   return true;
 }
 
@@ -125,17 +124,19 @@ void CBarcodeSymInterl25::BuildDisplayText() {
 bool CBarcodeSymInterl25::Encode() {
   if (!PrepareEncode())
     return false;
-  AppendAll(Elements, Interl25Start);
+  AppendFromBar(Elements, Interl25Start);
+  // The first digit of a pair is written in the bars, the second in the
+  // spaces between them.
   const std::vector<std::uint8_t> &digits = Settings.CodeChars;
   for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    const BarElement(&bars)[5] = PatternOf(digits[i]);
-    const BarElement(&spaces)[5] = PatternOf(digits[i + 1]);
+    const std::uint8_t(&bars)[5] = PatternOf(digits[i]);
+    const std::uint8_t(&spaces)[5] = PatternOf(digits[i + 1]);
     for (std::size_t k = 0; k < 5; ++k) {
-      AppendElement(bars[k]);
-      AppendElement(spaces[k] == WideBar ? WideSpace : Space1);
+      AppendElement(BarOfWidth(bars[k]));
+      AppendElement(SpaceOfWidth(spaces[k]));
     }
   }
-  AppendAll(Elements, Interl25Stop);
+  AppendFromBar(Elements, Interl25Stop);
   return true;
 }
 
