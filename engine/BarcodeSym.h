@@ -55,6 +55,10 @@ public:
   bool PrepareEncode();
   bool HasText() const { return !Settings.BarText.empty(); }
   static bool IsAllDigits(std::string_view text);
+  // The text check of the digit symbologies: a text of digits only.
+  bool HasDigitText() const {
+    return HasText() && IsAllDigits(Settings.BarText);
+  }
   template <class It> void SetCodeChars(It first, It last) {
     Settings.CodeChars.assign(first, last);
   }

@@ -17,9 +17,7 @@ static_assert(sizeof(Ean2Parity) / sizeof(Ean2Parity[0]) == 4,
               "one row per value modulo 4");
 
 bool HasDigitsOfLength(const CBarcodeSym &symbol, std::size_t length) {
-  const std::string &text = symbol.Settings.BarText;
-  return symbol.HasText() && CBarcodeSym::IsAllDigits(text) &&
-         text.size() == length;
+  return symbol.HasDigitText() && symbol.Settings.BarText.size() == length;
 }
 
 void AppendAddOnStart(std::vector<std::uint8_t> &elements) {

@@ -28,30 +28,6 @@ constexpr std::size_t Ean13DataDigits = 12;
 constexpr std::size_t Ean8DataDigits = 7;
 constexpr std::size_t UpcADataDigits = 11;
 
-bool IsRetailNumber(const CBarcodeSym &symbol, std::size_t dataDigits) {
-  const std::string &text = symbol.Settings.BarText;
-  return symbol.HasText() && CBarcodeSym::IsAllDigits(text) &&
-         (text.size() == dataDigits || text.size() == dataDigits + 1);
-}
-
-// The data digits followed by the computed check digit; a check digit given
-// in the text is dropped, since a wrong one would make an unreadable symbol.
-void SetRetailCodeChars(CBarcodeSym &symbol, std::size_t dataDigits,
-                        int checkDigit) {
-  const std::string &text = symbol.Settings.BarText;
-  std::vector<std::uint8_t> chars(text.begin(), text.begin() + dataDigits);
-  chars.push_back(static_cast<std::uint8_t>(DigitChar(checkDigit)));
-  symbol.SetCodeChars(chars.begin(), chars.end());
-}
-
-void SetRetailDisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
-                          int checkDigit) {
-  CBarcodeProps &settings = symbol.Settings;
-  settings.DisplayText.assign(settings.BarText, 0, dataDigits);
-  if (settings.ShowCheck)
-    settings.DisplayText.push_back(DigitChar(checkDigit));
-}
-
 int CodeDigit(const CBarcodeSym &symbol, std::size_t k) {
   return DigitValue(symbol.Settings.CodeChars[k]);
 }
@@ -97,21 +73,21 @@ void CBarcodeSymEAN13::DrawRetailSymbolText(const CBarcodeSym &symbol,
 // EAN-13
 
 bool CBarcodeSymEAN13::IsTextValid() {
-  return IsRetailNumber(*this, Ean13DataDigits);
+  return IsGs1Number(Settings.BarText, Ean13DataDigits);
 }
 
 void CBarcodeSymEAN13::BuildCodeChars() {
   if (!IsTextValid())
     return;
-  SetRetailCodeChars(*this, Ean13DataDigits,
-                     CheckDigit13(Settings.BarText, Ean13DataDigits));
+  SetGs1CodeChars(*this, Ean13DataDigits,
+                  CheckDigit13(Settings.BarText, Ean13DataDigits));
 }
 
 void CBarcodeSymEAN13::BuildDisplayText() {
   if (!IsTextValid())
     return;
-  SetRetailDisplayText(*this, Ean13DataDigits,
-                       CheckDigit13(Settings.BarText, Ean13DataDigits));
+  SetGs1DisplayText(*this, Ean13DataDigits,
+                    CheckDigit13(Settings.BarText, Ean13DataDigits));
 }
 
 bool CBarcodeSymEAN13::Encode() {
@@ -140,21 +116,21 @@ void CBarcodeSymEAN13::DrawText(CImageWriter &canvas, int x, int y,
 // EAN-8
 
 bool CBarcodeSymEAN8::IsTextValid() {
-  return IsRetailNumber(*this, Ean8DataDigits);
+  return IsGs1Number(Settings.BarText, Ean8DataDigits);
 }
 
 void CBarcodeSymEAN8::BuildCodeChars() {
   if (!IsTextValid())
     return;
-  SetRetailCodeChars(*this, Ean8DataDigits,
-                     CheckDigit31(Settings.BarText, Ean8DataDigits));
+  SetGs1CodeChars(*this, Ean8DataDigits,
+                  CheckDigit31(Settings.BarText, Ean8DataDigits));
 }
 
 void CBarcodeSymEAN8::BuildDisplayText() {
   if (!IsTextValid())
     return;
-  SetRetailDisplayText(*this, Ean8DataDigits,
-                       CheckDigit31(Settings.BarText, Ean8DataDigits));
+  SetGs1DisplayText(*this, Ean8DataDigits,
+                    CheckDigit31(Settings.BarText, Ean8DataDigits));
 }
 
 bool CBarcodeSymEAN8::Encode() {
@@ -172,21 +148,21 @@ void CBarcodeSymEAN8::DrawText(CImageWriter &canvas, int x, int y,
 // UPC-A
 
 bool CBarcodeSymUPCA::IsTextValid() {
-  return IsRetailNumber(*this, UpcADataDigits);
+  return IsGs1Number(Settings.BarText, UpcADataDigits);
 }
 
 void CBarcodeSymUPCA::BuildCodeChars() {
   if (!IsTextValid())
     return;
-  SetRetailCodeChars(*this, UpcADataDigits,
-                     CheckDigit31(Settings.BarText, UpcADataDigits));
+  SetGs1CodeChars(*this, UpcADataDigits,
+                  CheckDigit31(Settings.BarText, UpcADataDigits));
 }
 
 void CBarcodeSymUPCA::BuildDisplayText() {
   if (!IsTextValid())
     return;
-  SetRetailDisplayText(*this, UpcADataDigits,
-                       CheckDigit31(Settings.BarText, UpcADataDigits));
+  SetGs1DisplayText(*this, UpcADataDigits,
+                    CheckDigit31(Settings.BarText, UpcADataDigits));
 }
 
 bool CBarcodeSymUPCA::Encode() {

@@ -181,9 +181,8 @@ bool CBarcodeSymUCCEAN128::Encode() {
 }
 
 bool CBarcodeSymSSCC18::IsTextValid() {
-  const std::size_t length = Settings.BarText.size();
-  return HasText() && IsAllDigits(Settings.BarText) &&
-         (length == 2 + DataDigits || length == 2 + DataDigits + 1);
+  // The application identifier's two digits come first.
+  return IsGs1Number(Settings.BarText, 2 + DataDigits);
 }
 
 void CBarcodeSymSSCC18::BuildCodeChars() {
@@ -216,31 +215,17 @@ void CBarcodeSymSSCC18::BuildDisplayText() {
 }
 
 bool CBarcodeSymEAN14::IsTextValid() {
-  const std::size_t length = Settings.BarText.size();
-  return HasText() && IsAllDigits(Settings.BarText) &&
-         (length == DataDigits || length == DataDigits + 1);
-}
-
-char CBarcodeSymEAN14::CheckDigitChar() const {
-  return DigitChar(CheckDigit31(Settings.BarText, DataDigits));
+  return IsGs1Number(Settings.BarText, Gtin14DataDigits);
 }
 
 void CBarcodeSymEAN14::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  // A fourteenth digit in the text gives way to the computed check digit.
-  std::string digits(Settings.BarText, 0, DataDigits);
-  digits.push_back(CheckDigitChar());
-  SetCodeChars(digits.begin(), digits.end());
+  SetGtin14CodeChars(*this);
 }
 
 void CBarcodeSymEAN14::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  std::string &display = Settings.DisplayText;
-  display.assign(Settings.BarText, 0, DataDigits);
-  if (Settings.ShowCheck)
-    display.push_back(CheckDigitChar());
+  if (IsTextValid())
+    SetGs1DisplayText(*this, Gtin14DataDigits,
+                      Gtin14CheckDigit(Settings.BarText));
 }
 
 bool CBarcodeSymEAN14::Encode() {

@@ -59,7 +59,7 @@ int CBarcodeSymMSI::MsiCheckDigit() const {
 }
 
 bool CBarcodeSymMSI::IsTextValid() {
-  return HasText() && IsAllDigits(Settings.BarText);
+  return HasDigitText();
 }
 
 void CBarcodeSymMSI::BuildCodeChars() {

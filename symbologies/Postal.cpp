@@ -40,7 +40,7 @@ int CBarcodeSymPostPlaNet::GetOrigin(const CRect &, int &, int &) const {
 }
 
 bool CBarcodeSymPostPlaNet::IsTextValid() {
-  return HasText() && IsAllDigits(Settings.BarText);
+  return HasDigitText();
 }
 
 void CBarcodeSymPostPlaNet::BuildCodeChars() {

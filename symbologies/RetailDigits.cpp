@@ -1,6 +1,7 @@
 #include "symbologies/RetailDigits.h"
 
 #include "engine/BarElement.h"
+#include "engine/BarcodeSym.h"
 #include "engine/Digits.h"
 #include "symbologies/PatternRows.h"
 
@@ -66,6 +67,37 @@ int AddOnChecksum(std::string_view text) {
   }
   const long long sum = 3 * odd + 9 * even;
   return static_cast<int>(((sum % 10) + 10) % 10);
+}
+
+bool IsGs1Number(std::string_view text, std::size_t dataDigits) {
+  return CBarcodeSym::IsAllDigits(text) &&
+         (text.size() == dataDigits || text.size() == dataDigits + 1);
+}
+
+void SetGs1CodeChars(CBarcodeSym &symbol, std::size_t dataDigits,
+                     int checkDigit) {
+  const std::string &text = symbol.Settings.BarText;
+  std::vector<std::uint8_t> &chars = symbol.Settings.CodeChars;
+  chars.assign(text.begin(), text.begin() + dataDigits);
+  chars.push_back(static_cast<std::uint8_t>(DigitChar(checkDigit)));
+}
+
+void SetGs1DisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
+                       int checkDigit) {
+  CBarcodeProps &settings = symbol.Settings;
+  settings.DisplayText.assign(settings.BarText, 0, dataDigits);
+  if (settings.ShowCheck)
+    settings.DisplayText.push_back(DigitChar(checkDigit));
+}
+
+int Gtin14CheckDigit(std::string_view text) {
+  return CheckDigit31(text, Gtin14DataDigits);
+}
+
+void SetGtin14CodeChars(CBarcodeSym &symbol) {
+  if (symbol.IsTextValid())
+    SetGs1CodeChars(symbol, Gtin14DataDigits,
+                    Gtin14CheckDigit(symbol.Settings.BarText));
 }
 
 bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,

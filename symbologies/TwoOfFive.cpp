@@ -41,16 +41,12 @@ void AppendFromBar(std::vector<std::uint8_t> &elements,
   AppendRow(elements, widths, nextIsBar);
 }
 
-bool IsDigitText(const CBarcodeSym &symbol) {
-  return symbol.HasText() && CBarcodeSym::IsAllDigits(symbol.Settings.BarText);
-}
-
 } // namespace
 
 // Industrial 2 of 5
 
 bool CBarcodeSymIndustr25::IsTextValid() {
-  return IsDigitText(*this);
+  return HasDigitText();
 }
 
 char CBarcodeSymIndustr25::CheckDigitChar() const {
@@ -88,7 +84,7 @@ bool CBarcodeSymIndustr25::Encode() {
 // Interleaved 2 of 5
 
 bool CBarcodeSymInterl25::IsTextValid() {
-  return IsDigitText(*this);
+  return HasDigitText();
 }
 
 void CBarcodeSymInterl25::PaddedText(std::string &out,
@@ -143,22 +139,11 @@ bool CBarcodeSymInterl25::Encode() {
 // ITF-14
 
 bool CBarcodeSymITF14::IsTextValid() {
-  const std::size_t length = Settings.BarText.size();
-  return IsDigitText(*this) &&
-         (length == DataDigits || length == DataDigits + 1);
-}
-
-char CBarcodeSymITF14::CheckDigitChar() const {
-  return DigitChar(CheckDigit31(Settings.BarText, DataDigits));
+  return IsGs1Number(Settings.BarText, Gtin14DataDigits);
 }
 
 void CBarcodeSymITF14::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  const std::string &text = Settings.BarText;
-  std::string digits(text, 0, DataDigits);
-  digits.push_back(CheckDigitChar());
-  SetCodeChars(digits.begin(), digits.end());
+  SetGtin14CodeChars(*this);
 }
 
 void CBarcodeSymITF14::BuildDisplayText() {
@@ -167,13 +152,13 @@ void CBarcodeSymITF14::BuildDisplayText() {
   // The number is shown in groups of 1, 2, 5 and 5 digits, two blanks
   // apart.
   std::string &display = Settings.DisplayText;
-  display.assign(Settings.BarText, 0, DataDigits);
+  display.assign(Settings.BarText, 0, Gtin14DataDigits);
   display.insert(1, "  ");
   display.insert(5, "  ");
   display.insert(12, "  ");
   if (Settings.ShowCheck) {
     display.append("  ");
-    display.push_back(CheckDigitChar());
+    display.push_back(DigitChar(Gtin14CheckDigit(Settings.BarText)));
   }
 }
 

@@ -68,8 +68,7 @@ bool CBarcodeSymUPCE::CompressUpcA(std::string_view text, std::string &result) {
 
 bool CBarcodeSymUPCE::IsTextValid() {
   const std::string &text = Settings.BarText;
-  if (!HasText() || !IsAllDigits(text) ||
-      (text.size() != UpcADataDigits && text.size() != UpcADataDigits + 1))
+  if (!IsGs1Number(text, UpcADataDigits))
     return false;
   NumberSystem = static_cast<std::uint8_t>(DigitValue(text[0]));
   if (NumberSystem > 1)
