@@ -88,6 +88,18 @@ void CBarcodeSym::SetNonPrintingToTxt(bool value) {
   BuildDisplayText();
 }
 
+void CBarcodeSym::SetCodeCharsWithCheck(char checkDigit) {
+  CBarcodeSym::BuildCodeChars();
+  if (Settings.CalcCheck)
+    Settings.CodeChars.push_back(static_cast<std::uint8_t>(checkDigit));
+}
+
+void CBarcodeSym::SetDisplayTextWithCheck(char checkDigit) {
+  Settings.DisplayText = Settings.BarText;
+  if (Settings.CalcCheck && Settings.ShowCheck)
+    Settings.DisplayText.push_back(checkDigit);
+}
+
 bool CBarcodeSym::IsAllDigits(std::string_view text) {
   if (text.empty())
     return false;

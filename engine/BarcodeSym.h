@@ -91,6 +91,11 @@ public:
 
 protected:
   void AppendElement(BarElement e) { Elements.push_back(e); }
+  // The optional check digit of the digit symbologies: CodeChars is BarText
+  // followed by checkDigit when CalcCheck asks for one; DisplayText shows it
+  // when ShowCheck asks for that too.
+  void SetCodeCharsWithCheck(char checkDigit);
+  void SetDisplayTextWithCheck(char checkDigit);
   double TextAngle() const;
   void TextReferencePoint(int x, int y, int &rx, int &ry) const;
 };

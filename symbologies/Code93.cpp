@@ -151,10 +151,8 @@ void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
   values.push_back(CheckK);
   values.push_back(StopValue);
   // Characters follow each other without a gap.
-  for (std::uint8_t value : values) {
-    bool nextIsBar = true;
-    AppendRow(Elements, Code93Patterns[value].Widths, nextIsBar);
-  }
+  for (std::uint8_t value : values)
+    AppendRow(Elements, Code93Patterns[value].Widths);
   // The stop character ends in a space; the termination bar closes it.
   AppendElement(Bar1);
   BuildDisplayText();

@@ -45,6 +45,14 @@ void AppendRow(std::vector<std::uint8_t> &elements,
   }
 }
 
+// Appends the elements of a row that starts with a bar.
+template <std::size_t Count>
+void AppendRow(std::vector<std::uint8_t> &elements,
+               const std::uint8_t (&widths)[Count]) {
+  bool nextIsBar = true;
+  AppendRow(elements, widths, nextIsBar);
+}
+
 template <std::size_t Count> struct CharacterRow {
   char Character; // the text byte of the character; 0 where there is none
   std::uint8_t Widths[Count];
@@ -101,8 +109,7 @@ void AppendSpacedCharacters(std::vector<std::uint8_t> &elements,
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0)
       elements.push_back(Space1);
-    bool nextIsBar = true;
-    AppendRow(elements, table[values[i]].Widths, nextIsBar);
+    AppendRow(elements, table[values[i]].Widths);
   }
 }
 

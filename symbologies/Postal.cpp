@@ -9,11 +9,15 @@ namespace strixel {
 
 namespace {
 
-// POSTNET digit patterns: 1 a full-height bar, 0 a half-height bar.
-static constexpr bool PostalPatterns[10][5] = {
-    {1, 1, 0, 0, 0}, {0, 0, 0, 1, 1}, {0, 0, 1, 0, 1}, {0, 0, 1, 1, 0},
-    {0, 1, 0, 0, 1}, {0, 1, 0, 1, 0}, {0, 1, 1, 0, 0}, {1, 0, 0, 0, 1},
-    {1, 0, 0, 1, 0}, {1, 0, 1, 0, 0},
+// The bar heights of the postal tables: full and half.
+constexpr std::uint8_t F = 1;
+constexpr std::uint8_t H = 0;
+
+// POSTNET digit patterns: the heights of the digit's five bars.
+constexpr std::uint8_t PostalPatterns[][5] = {
+    {F, F, H, H, H}, {H, H, H, F, F}, {H, H, F, H, F}, {H, H, F, F, H},
+    {H, F, H, H, F}, {H, F, H, F, H}, {H, F, F, H, H}, {F, H, H, H, F},
+    {F, H, H, F, H}, {F, H, F, H, H},
 };
 static_assert(std::size(PostalPatterns) == 10, "one row per digit");
 
@@ -44,20 +48,13 @@ bool CBarcodeSymPostPlaNet::IsTextValid() {
 }
 
 void CBarcodeSymPostPlaNet::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  CBarcodeSym::BuildCodeChars();
-  if (Settings.CalcCheck)
-    Settings.CodeChars.push_back(
-        static_cast<std::uint8_t>(CorrectionDigit(Settings.BarText)));
+  if (IsTextValid())
+    SetCodeCharsWithCheck(CorrectionDigit(Settings.BarText));
 }
 
 void CBarcodeSymPostPlaNet::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  Settings.DisplayText = Settings.BarText;
-  if (Settings.CalcCheck && Settings.ShowCheck)
-    Settings.DisplayText.push_back(CorrectionDigit(Settings.BarText));
+  if (IsTextValid())
+    SetDisplayTextWithCheck(CorrectionDigit(Settings.BarText));
 }
 
 bool CBarcodeSymPostPlaNet::Encode() {
@@ -69,8 +66,8 @@ bool CBarcodeSymPostPlaNet::Encode() {
   AppendElement(TallBar); // frame bar
   AppendElement(PostalSpace);
   for (std::uint8_t c : Settings.CodeChars) {
-    for (bool full : PostalPatterns[DigitValue(c)]) {
-      AppendElement(full ? fullBar : halfBar);
+    for (std::uint8_t height : PostalPatterns[DigitValue(c)]) {
+      AppendElement(height == F ? fullBar : halfBar);
       AppendElement(PostalSpace);
     }
   }

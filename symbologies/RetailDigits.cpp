@@ -18,13 +18,6 @@ static_assert(sizeof(RetailDigitWidths) / sizeof(RetailDigitWidths[0]) == 10,
 
 namespace {
 
-// The complement to the next multiple of ten; a negative sum (from a byte
-// below '0' that a caller failed to reject) still yields 0..9.
-int TensComplement(long long sum) {
-  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
-  return (10 - rest) % 10;
-}
-
 int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
                        int oddWeight) {
   // Never read past the text, whatever count the caller asks for.
@@ -37,6 +30,11 @@ int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
 }
 
 } // namespace
+
+int TensComplement(long long sum) {
+  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
+  return (10 - rest) % 10;
+}
 
 int CheckDigit31(std::string_view text, std::size_t n) {
   return WeightedCheckDigit(text, n, 3, 1);

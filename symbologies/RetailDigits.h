@@ -13,6 +13,10 @@ class CBarcodeSym;
 // (EAN/UPC, UPC-E, the add-ons, GS1-128 numbers, 2 of 5, postal codes).
 // Digits are given as the bytes '0'..'9'.
 
+// The modulo-10 check digit of a digit sum: its complement to the next
+// multiple of ten. A negative sum (from a byte below '0' that a caller failed
+// to reject) still yields 0..9.
+int TensComplement(long long sum);
 // Modulo-10 check digit of the first n digits, weights 3, 1, 3, ... from the
 // leftmost digit.
 int CheckDigit31(std::string_view text, std::size_t n);

@@ -34,13 +34,6 @@ const std::uint8_t (&PatternOf(std::uint8_t digit))[5] {
   return TwoOfFivePatterns[DigitValue(digit)];
 }
 
-template <std::size_t Count>
-void AppendFromBar(std::vector<std::uint8_t> &elements,
-                   const std::uint8_t (&widths)[Count]) {
-  bool nextIsBar = true;
-  AppendRow(elements, widths, nextIsBar);
-}
-
 } // namespace
 
 // Industrial 2 of 5
@@ -55,21 +48,17 @@ char CBarcodeSymIndustr25::CheckDigitChar() const {
 }
 
 void CBarcodeSymIndustr25::BuildCodeChars() {
-  CBarcodeSym::BuildCodeChars();
-  if (Settings.CalcCheck)
-    Settings.CodeChars.push_back(static_cast<std::uint8_t>(CheckDigitChar()));
+  SetCodeCharsWithCheck(CheckDigitChar());
 }
 
 void CBarcodeSymIndustr25::BuildDisplayText() {
-  Settings.DisplayText = Settings.BarText;
-  if (Settings.CalcCheck && Settings.ShowCheck)
-    Settings.DisplayText.push_back(CheckDigitChar());
+  SetDisplayTextWithCheck(CheckDigitChar());
 }
 
 bool CBarcodeSymIndustr25::Encode() {
   if (!PrepareEncode())
     return false;
-  AppendFromBar(Elements, Industr25Start);
+  AppendRow(Elements, Industr25Start);
   // Only the bars carry the digit; every space is narrow.
   for (std::uint8_t digit : Settings.CodeChars) {
     for (std::uint8_t width : PatternOf(digit)) {
@@ -77,7 +66,7 @@ bool CBarcodeSymIndustr25::Encode() {
       AppendElement(Space1);
     }
   }
-  AppendFromBar(Elements, Industr25Stop);
+  AppendRow(Elements, Industr25Stop);
   return true;
 }
 
@@ -120,7 +109,7 @@ void CBarcodeSymInterl25::BuildDisplayText() {
 bool CBarcodeSymInterl25::Encode() {
   if (!PrepareEncode())
     return false;
-  AppendFromBar(Elements, Interl25Start);
+  AppendRow(Elements, Interl25Start);
   // The first digit of a pair is written in the bars, the second in the
   // spaces between them.
   const std::vector<std::uint8_t> &digits = Settings.CodeChars;
@@ -132,7 +121,7 @@ bool CBarcodeSymInterl25::Encode() {
       AppendElement(SpaceOfWidth(spaces[k]));
     }
   }
-  AppendFromBar(Elements, Interl25Stop);
+  AppendRow(Elements, Interl25Stop);
   return true;
 }
 
