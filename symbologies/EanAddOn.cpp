@@ -1,5 +1,7 @@
 #include "symbologies/EanAddOn.h"
 
+#include <iterator>
+
 #include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 #include "symbologies/UpcE.h"
@@ -8,13 +10,11 @@ namespace strixel {
 
 namespace {
 
-// EAN-2 parity table: parities of the two digits by the value modulo 4
-// (true: odd parity, set A; false: even parity, set B).
-constexpr bool O = true;
-constexpr bool E = false;
-static constexpr bool Ean2Parity[4][2] = {{O, O}, {O, E}, {E, O}, {E, E}};
-static_assert(sizeof(Ean2Parity) / sizeof(Ean2Parity[0]) == 4,
-              "one row per value modulo 4");
+using namespace Parity;
+
+// EAN-2 parity table: parities of the two digits by the value modulo 4.
+constexpr bool Ean2Parity[][2] = {{O, O}, {O, E}, {E, O}, {E, E}};
+static_assert(std::size(Ean2Parity) == 4, "one row per value modulo 4");
 
 bool HasDigitsOfLength(const CBarcodeSym &symbol, std::size_t length) {
   return symbol.HasDigitText() && symbol.Settings.BarText.size() == length;

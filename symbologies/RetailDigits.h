@@ -9,6 +9,13 @@ namespace strixel {
 
 class CBarcodeSym;
 
+// Digit parities in the parity tables: O, odd parity (the widths of a digit
+// in table order, set A); E, even parity (reversed, set B).
+namespace Parity {
+constexpr bool O = true;
+constexpr bool E = false;
+} // namespace Parity
+
 // Check digits and digit emitters shared by the GS1 digit symbologies
 // (EAN/UPC, UPC-E, the add-ons, GS1-128 numbers, 2 of 5, postal codes).
 // Digits are given as the bytes '0'..'9'.

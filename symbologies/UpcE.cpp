@@ -1,6 +1,7 @@
 #include "symbologies/UpcE.h"
 
 #include <initializer_list>
+#include <iterator>
 
 #include "engine/Digits.h"
 #include "symbologies/EanUpc.h"
@@ -10,17 +11,16 @@ namespace strixel {
 
 namespace {
 
+using namespace Parity;
+
 // UPC-E parity table of number system 0, one row per check digit.
-constexpr bool O = true;
-constexpr bool E = false;
-static constexpr bool UpcEParityTable[10][6] = {
+constexpr bool UpcEParityTable[][6] = {
     {E, E, E, O, O, O}, {E, E, O, E, O, O}, {E, E, O, O, E, O},
     {E, E, O, O, O, E}, {E, O, E, E, O, O}, {E, O, O, E, E, O},
     {E, O, O, O, E, E}, {E, O, E, O, E, O}, {E, O, E, O, O, E},
     {E, O, O, E, O, E},
 };
-static_assert(sizeof(UpcEParityTable) / sizeof(UpcEParityTable[0]) == 10,
-              "one row per check digit");
+static_assert(std::size(UpcEParityTable) == 10, "one row per check digit");
 
 constexpr std::size_t UpcADataDigits = 11;
 constexpr std::size_t UpcEDigits = 6;
@@ -115,7 +115,7 @@ bool CBarcodeSymUPCE::Encode() {
 
 void CBarcodeSymUPCE::DrawText(CImageWriter &canvas, int x, int y,
                                int /*textHeight*/) const {
-  CBarcodeSymEAN13::DrawRetailSymbolText(*this, canvas, x, y);
+  DrawRetailSymbolText(*this, canvas, x, y);
 }
 
 } // namespace strixel
