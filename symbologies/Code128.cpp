@@ -72,15 +72,18 @@ std::string PaddedToEvenLength(const std::string &text) {
 
 } // namespace
 
-bool CBarcodeSymCode128::IsTextValid() {
-  if (!HasText())
-    return false;
-  for (char c : Settings.BarText) {
+bool CBarcodeSymCode128::HasCode128Values(std::string_view text) {
+  for (char c : text) {
     const auto b = static_cast<std::uint8_t>(c);
     if (b < 32 || b > LastSpecialByte)
       return false;
   }
-  return Settings.Code128CharSet != SetC || IsAllDigits(Settings.BarText);
+  return true;
+}
+
+bool CBarcodeSymCode128::IsTextValid() {
+  return HasText() && HasCode128Values(Settings.BarText) &&
+         (Settings.Code128CharSet != SetC || IsAllDigits(Settings.BarText));
 }
 
 void CBarcodeSymCode128::BuildCodeChars() {
@@ -100,13 +103,28 @@ void CBarcodeSymCode128::BuildDisplayText() {
     Settings.DisplayText.push_back(static_cast<char>(CheckValue + 32));
 }
 
-bool CBarcodeSymCode128::Encode() {
+bool CBarcodeSymCode128::StartValues(Values &values) {
   CheckValue = 0;
   if (!PrepareEncode())
     return false;
-  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
+  values.clear();
+  values.reserve(Settings.CodeChars.size() + 10);
+  return true;
+}
+
+bool CBarcodeSymCode128::FinishSymbol(Values &values) {
+  CheckValue = Code128Checksum(values);
+  values.push_back(CheckValue);
+  AppendSymbolPattern(values);
+  BuildDisplayText();
+  return true;
+}
+
+bool CBarcodeSymCode128::Encode() {
   Values values;
-  values.reserve(chars.size() + 10);
+  if (!StartValues(values))
+    return false;
+  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
   switch (Settings.Code128CharSet) {
   case AutoSet:
     EncodeAuto(values);
@@ -122,11 +140,7 @@ bool CBarcodeSymCode128::Encode() {
   default:
     return false;
   }
-  CheckValue = Code128Checksum(values);
-  values.push_back(CheckValue);
-  AppendSymbolPattern(values);
-  BuildDisplayText();
-  return true;
+  return FinishSymbol(values);
 }
 
 bool CBarcodeSymCode128::EncodeAuto(Values &values) const {

@@ -94,15 +94,8 @@ CBarcodeSymUCCEAN128::ReadMarkup(const std::string &text,
 }
 
 bool CBarcodeSymUCCEAN128::IsTextValid() {
-  if (!HasText())
-    return false;
-  // Code 128 has values only for the bytes 32 to 134.
-  for (char c : Settings.BarText) {
-    const auto b = static_cast<std::uint8_t>(c);
-    if (b < 32 || b > LastSpecialByte)
-      return false;
-  }
-  return true;
+  // Any markup is accepted, but every byte must have a Code 128 value.
+  return HasText() && HasCode128Values(Settings.BarText);
 }
 
 void CBarcodeSymUCCEAN128::BuildCodeChars() {
@@ -165,19 +158,13 @@ void CBarcodeSymUCCEAN128::BuildDisplayText() {
 }
 
 bool CBarcodeSymUCCEAN128::Encode() {
-  CheckValue = 0;
-  if (!PrepareEncode())
+  Values values;
+  if (!StartValues(values))
     return false;
   // The automatic choice starts as if set C were current, and FNC1 exists
   // in set C: a text that opens with a tag starts Start C, FNC1.
-  Values values;
-  values.reserve(Settings.CodeChars.size() + 10);
   EncodeAuto(values);
-  CheckValue = Code128Checksum(values);
-  values.push_back(CheckValue);
-  AppendSymbolPattern(values);
-  BuildDisplayText();
-  return true;
+  return FinishSymbol(values);
 }
 
 bool CBarcodeSymSSCC18::IsTextValid() {
@@ -229,22 +216,16 @@ void CBarcodeSymEAN14::BuildDisplayText() {
 }
 
 bool CBarcodeSymEAN14::Encode() {
-  CheckValue = 0;
-  if (!PrepareEncode())
+  Values values;
+  if (!StartValues(values))
     return false;
   // FNC1 after the start marks the symbol as GS1 data; the 14 digits are
   // seven set C pairs.
   const std::vector<std::uint8_t> &chars = Settings.CodeChars;
-  Values values;
-  values.reserve(chars.size() + 10);
   values.push_back(StartC);
   values.push_back(Fnc1);
   AppendRunC(values, chars.data(), chars.size(), false);
-  CheckValue = Code128Checksum(values);
-  values.push_back(CheckValue);
-  AppendSymbolPattern(values);
-  BuildDisplayText();
-  return true;
+  return FinishSymbol(values);
 }
 
 } // namespace strixel
