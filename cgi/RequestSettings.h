@@ -11,9 +11,12 @@ class CQueryParams;
 
 // The checked request parameters handed to the image response.
 struct RequestSettings {
+  // The image size along a side the request does not give.
+  static constexpr int DefaultSize = 200;
+
   std::string BarText = "1234567";
-  int Width = 200;
-  int Height = 200;
+  int Width = DefaultSize;
+  int Height = DefaultSize;
   int BarType = Code128;
   int Orientation = Rotate0;
   bool ShowQuietZone = true;
