@@ -4,8 +4,6 @@
 
 #include "engine/BarcodeSym.h"
 
-#include <cstring>
-
 #include "engine/Digits.h"
 
 namespace strixel {
@@ -16,9 +14,22 @@ const char *const ControlCharNames[32] = {
     "<DLE>",  "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
     "<CAN>",  "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>"};
 
+namespace {
+
+// Stores value in field; true when that changed the field, so that a setter
+// re-runs the pipeline only for a new value.
+template <class T> bool StoreChange(T &field, T value) {
+  if (field == value)
+    return false;
+  field = value;
+  return true;
+}
+
 // Room reserved for the pattern at every encode, so that an ordinary text
 // never reallocates while its elements are appended.
-static constexpr std::size_t ReservedElements = 500;
+constexpr std::size_t ReservedElements = 500;
+
+} // namespace
 
 CBarcodeSym::CBarcodeSym(const CBarcodeProps &props) {
   Settings.CopyFrom(props);
@@ -54,38 +65,28 @@ void CBarcodeSym::SetBarText(const char *text) {
 }
 
 void CBarcodeSym::SetCalcCheck(bool value) {
-  if (Settings.CalcCheck == value)
-    return;
-  Settings.CalcCheck = value;
-  Encode();
+  if (StoreChange(Settings.CalcCheck, value))
+    Encode();
 }
 
 void CBarcodeSym::SetCode128CharSet(int value) {
-  if (Settings.Code128CharSet == value)
-    return;
-  Settings.Code128CharSet = value;
-  Encode();
+  if (StoreChange(Settings.Code128CharSet, value))
+    Encode();
 }
 
 void CBarcodeSym::SetShowStSt(bool value) {
-  if (Settings.ShowStSt == value)
-    return;
-  Settings.ShowStSt = value;
-  BuildDisplayText();
+  if (StoreChange(Settings.ShowStSt, value))
+    BuildDisplayText();
 }
 
 void CBarcodeSym::SetShowCheck(bool value) {
-  if (Settings.ShowCheck == value)
-    return;
-  Settings.ShowCheck = value;
-  BuildDisplayText();
+  if (StoreChange(Settings.ShowCheck, value))
+    BuildDisplayText();
 }
 
 void CBarcodeSym::SetNonPrintingToTxt(bool value) {
-  if (Settings.NonPrintingToTxt == value)
-    return;
-  Settings.NonPrintingToTxt = value;
-  BuildDisplayText();
+  if (StoreChange(Settings.NonPrintingToTxt, value))
+    BuildDisplayText();
 }
 
 void CBarcodeSym::SetCodeCharsWithCheck(char checkDigit) {
