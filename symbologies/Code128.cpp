@@ -1,6 +1,6 @@
 #include "symbologies/Code128.h"
 
-#include <array>
+#include <iterator>
 
 #include "engine/Digits.h"
 #include "symbologies/PatternRows.h"
@@ -50,7 +50,7 @@ constexpr std::uint8_t Code128Patterns[][6] = {
     {4, 1, 1, 1, 3, 1}, {2, 1, 1, 4, 1, 2}, {2, 1, 1, 2, 1, 4},
     {2, 1, 1, 2, 3, 2}, {2, 3, 3, 1, 1, 1},
 };
-static_assert(sizeof(Code128Patterns) / sizeof(Code128Patterns[0]) == 107,
+static_assert(std::size(Code128Patterns) == 107,
               "values 0 to 105 and the stop character");
 
 constexpr bool EveryRowSpansElevenModules() {
@@ -101,6 +101,17 @@ void CBarcodeSymCode128::BuildDisplayText() {
                              : Settings.BarText;
   if (Settings.ShowCheck)
     Settings.DisplayText.push_back(static_cast<char>(CheckValue + 32));
+}
+
+std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
+  if (values.empty())
+    return 0;
+  // Modulo-103 sum, the start character weighted 1 like the first data
+  // character; reduced at every step so that no length can overflow.
+  std::uint64_t sum = values[0];
+  for (std::size_t i = 1; i < values.size(); ++i)
+    sum = (sum + (i % 103) * values[i]) % 103;
+  return static_cast<std::uint8_t>(sum % 103);
 }
 
 bool CBarcodeSymCode128::StartValues(Values &values) {
@@ -248,17 +259,6 @@ bool CBarcodeSymCode128::AppendRunC(Values &values, const std::uint8_t *bytes,
     values.push_back(static_cast<std::uint8_t>(DigitValue(bytes[i]) * 10 +
                                                DigitValue(bytes[i + 1])));
   return true;
-}
-
-std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
-  if (values.empty())
-    return 0;
-  // Modulo-103 sum, the start character weighted 1 like the first data
-  // character; reduced at every step so that no length can overflow.
-  std::uint64_t sum = values[0];
-  for (std::size_t i = 1; i < values.size(); ++i)
-    sum = (sum + (i % 103) * values[i]) % 103;
-  return static_cast<std::uint8_t>(sum % 103);
 }
 
 void CBarcodeSymCode128::AppendValuePattern(int value, bool &bar) {

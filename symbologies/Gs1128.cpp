@@ -1,5 +1,6 @@
 #include "symbologies/Gs1128.h"
 
+#include <iterator>
 #include <string_view>
 
 #include "engine/Digits.h"
@@ -22,8 +23,7 @@ constexpr AIRange PredefinedLengthAIs[] = {
     {17, 17},     {20, 20},     {3100, 3600}, {410, 412},
     {8001, 8001}, {8005, 8005}, {8100, 8102},
 };
-static_assert(sizeof(PredefinedLengthAIs) / sizeof(PredefinedLengthAIs[0]) ==
-                  11,
+static_assert(std::size(PredefinedLengthAIs) == 11,
               "eleven ranges of identifiers");
 
 constexpr std::string_view TagOpening = "<AI";

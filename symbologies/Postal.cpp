@@ -27,22 +27,6 @@ char CorrectionDigit(const std::string &text) {
 
 } // namespace
 
-int CBarcodeSymPostPlaNet::GetSymbolWidth(int) const {
-  return NeverFits;
-}
-
-bool CBarcodeSymPostPlaNet::FitsIn(int, int, int) const {
-  return false;
-}
-
-int CBarcodeSymPostPlaNet::FindModuleWidth(int, int) const {
-  return 1;
-}
-
-int CBarcodeSymPostPlaNet::GetOrigin(const CRect &, int &, int &) const {
-  return 0;
-}
-
 bool CBarcodeSymPostPlaNet::IsTextValid() {
   return HasDigitText();
 }
@@ -73,6 +57,25 @@ bool CBarcodeSymPostPlaNet::Encode() {
   }
   AppendElement(TallBar); // frame bar
   return true;
+}
+
+// Layout: no drawing rule exists for postal bars, so the symbol never fits
+// a box and no image is made of it.
+
+int CBarcodeSymPostPlaNet::GetSymbolWidth(int) const {
+  return NeverFits;
+}
+
+bool CBarcodeSymPostPlaNet::FitsIn(int, int, int) const {
+  return false;
+}
+
+int CBarcodeSymPostPlaNet::FindModuleWidth(int, int) const {
+  return 1;
+}
+
+int CBarcodeSymPostPlaNet::GetOrigin(const CRect &, int &, int &) const {
+  return 0;
 }
 
 } // namespace strixel

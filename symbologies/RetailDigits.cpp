@@ -9,12 +9,11 @@ namespace strixel {
 
 // ISO/IEC 15420 number set A: module widths space, bar, space, bar of each
 // digit; read backwards they give set B, started with a bar set C.
-static constexpr std::uint8_t RetailDigitWidths[10][4] = {
+constexpr std::uint8_t RetailDigitWidths[][4] = {
     {3, 2, 1, 1}, {2, 2, 2, 1}, {2, 1, 2, 2}, {1, 4, 1, 1}, {1, 1, 3, 2},
     {1, 2, 3, 1}, {1, 1, 1, 4}, {1, 3, 1, 2}, {1, 2, 1, 3}, {3, 1, 1, 2},
 };
-static_assert(sizeof(RetailDigitWidths) / sizeof(RetailDigitWidths[0]) == 10,
-              "one row per digit");
+static_assert(std::size(RetailDigitWidths) == 10, "one row per digit");
 
 namespace {
 
