@@ -191,6 +191,10 @@ void ParseTildeEscapes(std::string_view text,
   }
 }
 
+const char *Code39FullAscii(std::uint8_t byte) {
+  return byte < std::size(Code39ExtMap) ? Code39ExtMap[byte] : "";
+}
+
 void CBarcodeSymCode39Ext::BuildCodeChars() {
   ParseTildeEscapes(Settings.BarText, Settings.CodeChars, 0, 127);
 }
@@ -202,8 +206,7 @@ bool CBarcodeSymCode39Ext::Encode() {
   std::string expanded;
   expanded.reserve(2 * chars.size());
   for (std::uint8_t byte : chars)
-    if (byte < std::size(Code39ExtMap))
-      expanded += Code39ExtMap[byte];
+    expanded += Code39FullAscii(byte);
   return EncodeCharacters(expanded, 2 * chars.size() + 3);
 }
 

@@ -55,6 +55,11 @@ public:
   static bool IsFullAsciiText(std::string_view text);
 };
 
+// The full-ASCII table of Code 39: the one or two Code 39 characters that
+// stand for a byte 0 to 127, none for a byte above. Code 93 Extended reads
+// it too.
+const char *Code39FullAscii(std::uint8_t byte);
+
 // Resolves "~~" to "~" and "~hh" (two hexadecimal digits) to the byte hh,
 // which is kept only when it lies in lowest..highest; any other tilde stays
 // literal.

@@ -1,5 +1,6 @@
 #include "symbologies/Code93.h"
 
+#include <cstring>
 #include <string>
 
 #include "symbologies/Code39.h"
@@ -64,48 +65,36 @@ constexpr CharacterRow<6> Code93Patterns[] = {
 static_assert(std::size(Code93Patterns) == CBarcodeSymCode93::StopValue + 1,
               "43 data characters, 4 shifts, start and stop");
 
-struct Code93ExtEntry {
-  std::uint8_t First;
-  std::uint8_t Second; // 0: the byte takes one character only
-};
+// Code 93's full ASCII table is that of Code 39 (Code39FullAscii) read in
+// Code 93 characters: a pair is a shift character, ($), (%), (/) or (+),
+// written as its sign, and a data character. Only "$", "%", "+" and "/",
+// which Code 39 writes as pairs, are data characters of Code 93 and stand
+// for themselves.
+constexpr char OwnDataCharacters[] = "$%+/";
 
-// AIM USS Code 93 full ASCII table: the character values of every byte 0 to
-// 127; 43 ($), 44 (%), 45 (/) and 46 (+) are the shift characters.
-constexpr Code93ExtEntry Code93ExtMap[] = {
-    {44, 30}, {43, 10}, {43, 11}, {43, 12}, // 0-3
-    {43, 13}, {43, 14}, {43, 15}, {43, 16}, // 4-7
-    {43, 17}, {43, 18}, {43, 19}, {43, 20}, // 8-11
-    {43, 21}, {43, 22}, {43, 23}, {43, 24}, // 12-15
-    {43, 25}, {43, 26}, {43, 27}, {43, 28}, // 16-19
-    {43, 29}, {43, 30}, {43, 31}, {43, 32}, // 20-23
-    {43, 33}, {43, 34}, {43, 35}, {44, 10}, // 24-27
-    {44, 11}, {44, 12}, {44, 13}, {44, 14}, // 28-31
-    {38, 0},  {45, 10}, {45, 11}, {45, 12}, // 32-35: space ! " #
-    {39, 0},  {42, 0},  {45, 15}, {45, 16}, // 36-39: $ % & '
-    {45, 17}, {45, 18}, {45, 19}, {41, 0},  // 40-43: ( ) * +
-    {45, 21}, {36, 0},  {37, 0},  {40, 0},  // 44-47: , - . /
-    {0, 0},   {1, 0},   {2, 0},   {3, 0},   // 48-51
-    {4, 0},   {5, 0},   {6, 0},   {7, 0},   // 52-55
-    {8, 0},   {9, 0},   {45, 35}, {44, 15}, // 56-59: 8 9 : ;
-    {44, 16}, {44, 17}, {44, 18}, {44, 19}, // 60-63: < = > ?
-    {44, 31}, {10, 0},  {11, 0},  {12, 0},  // 64-67
-    {13, 0},  {14, 0},  {15, 0},  {16, 0},  // 68-71
-    {17, 0},  {18, 0},  {19, 0},  {20, 0},  // 72-75
-    {21, 0},  {22, 0},  {23, 0},  {24, 0},  // 76-79
-    {25, 0},  {26, 0},  {27, 0},  {28, 0},  // 80-83
-    {29, 0},  {30, 0},  {31, 0},  {32, 0},  // 84-87
-    {33, 0},  {34, 0},  {35, 0},  {44, 20}, // 88-91: X Y Z [
-    {44, 21}, {44, 22}, {44, 23}, {44, 24}, // 92-95
-    {44, 32}, {46, 10}, {46, 11}, {46, 12}, // 96-99
-    {46, 13}, {46, 14}, {46, 15}, {46, 16}, // 100-103
-    {46, 17}, {46, 18}, {46, 19}, {46, 20}, // 104-107
-    {46, 21}, {46, 22}, {46, 23}, {46, 24}, // 108-111
-    {46, 25}, {46, 26}, {46, 27}, {46, 28}, // 112-115
-    {46, 29}, {46, 30}, {46, 31}, {46, 32}, // 116-119
-    {46, 33}, {46, 34}, {46, 35}, {44, 25}, // 120-123
-    {44, 26}, {44, 27}, {44, 28}, {44, 29}, // 124-127
-};
-static_assert(std::size(Code93ExtMap) == 128, "one entry per ASCII byte");
+// The place of a shift sign among ($), (%), (/) and (+), the values after
+// the data characters.
+int ShiftIndex(char sign) {
+  constexpr char ShiftSigns[] = "$%/+";
+  return static_cast<int>(std::strchr(ShiftSigns, sign) - ShiftSigns);
+}
+
+// Appends the Code 93 values of a byte 0 to 127; nothing for a byte above.
+void AppendFullAsciiValues(std::uint8_t byte,
+                           std::vector<std::uint8_t> &values) {
+  const char own[] = {static_cast<char>(byte), '\0'};
+  const bool isOwn = byte != 0 && std::strchr(OwnDataCharacters, byte);
+  const char *entry = isOwn ? own : Code39FullAscii(byte);
+  if (entry[0] == '\0')
+    return;
+  if (entry[1] != '\0')
+    values.push_back(static_cast<std::uint8_t>(CBarcodeSymCode93::ShiftDollar +
+                                               ShiftIndex(*entry++)));
+  std::uint8_t value = 0;
+  FindCharacter(Code93Patterns, CBarcodeSymCode93::DataCharacterCount,
+                static_cast<std::uint8_t>(*entry), value);
+  values.push_back(value);
+}
 
 // Weights of the check characters run 1, 2, ... from the last value back and
 // start again at 1 after this many values.
@@ -199,14 +188,8 @@ bool CBarcodeSymCode93Ext::Encode() {
   if (!PrepareEncode())
     return false;
   std::vector<std::uint8_t> values = StartValues();
-  for (std::uint8_t byte : Settings.CodeChars) {
-    if (byte >= std::size(Code93ExtMap))
-      continue;
-    const Code93ExtEntry &entry = Code93ExtMap[byte];
-    values.push_back(entry.First);
-    if (entry.Second != 0)
-      values.push_back(entry.Second);
-  }
+  for (std::uint8_t byte : Settings.CodeChars)
+    AppendFullAsciiValues(byte, values);
   EncodeValues(values);
   return true;
 }

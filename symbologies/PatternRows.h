@@ -61,9 +61,9 @@ template <std::size_t Count> struct CharacterRow {
 // The value of byte: the index of its row among the first `searched` rows,
 // which hold the characters a text may contain.
 template <std::size_t Count, std::size_t Rows>
-bool FindCharacter(const CharacterRow<Count> (&table)[Rows],
-                   std::size_t searched, std::uint8_t byte,
-                   std::uint8_t &value) {
+constexpr bool FindCharacter(const CharacterRow<Count> (&table)[Rows],
+                             std::size_t searched, std::uint8_t byte,
+                             std::uint8_t &value) {
   for (std::size_t i = 0; i < searched && i < Rows; ++i) {
     if (static_cast<std::uint8_t>(table[i].Character) == byte) {
       value = static_cast<std::uint8_t>(i);
