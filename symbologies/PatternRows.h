@@ -14,8 +14,9 @@ namespace strixel {
 // the character's value, of the widths of its elements in order, bar and
 // space alternating. A width is a number of modules, 1 to 4, or Wide: the
 // wide element of the two-width symbologies, Wide2NarrowRatio modules when
-// drawn. Tables whose characters are bytes of the text hold each byte in a
-// CharacterRow beside its widths.
+// drawn, which is no whole number of modules and so takes the one width no
+// element has. Tables whose characters are bytes of the text hold each byte
+// in a CharacterRow beside its widths.
 constexpr std::uint8_t Wide = 0;
 
 // Narrow and wide as the two-width symbologies' standards print them.
