@@ -14,11 +14,9 @@ namespace strixel {
 class CBarcodeSymCode93 : public CBarcodeSym {
 public:
   static constexpr std::uint8_t DataCharacterCount = 43;
-  // Shift characters, used by the full-ASCII variant.
+  // The first of the shift characters ($), (%), (/) and (+), values 43 to
+  // 46, which the full-ASCII variant uses.
   static constexpr std::uint8_t ShiftDollar = 43;
-  static constexpr std::uint8_t ShiftPercent = 44;
-  static constexpr std::uint8_t ShiftSlash = 45;
-  static constexpr std::uint8_t ShiftPlus = 46;
   static constexpr std::uint8_t StartValue = 47;
   static constexpr std::uint8_t StopValue = 48;
 
