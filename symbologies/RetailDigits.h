@@ -16,9 +16,9 @@ constexpr bool O = true;
 constexpr bool E = false;
 } // namespace Parity
 
-// Check digits and digit emitters shared by the GS1 digit symbologies
-// (EAN/UPC, UPC-E, the add-ons, GS1-128 numbers, 2 of 5, postal codes).
-// Digits are given as the bytes '0'..'9'.
+// Check digits and digit emitters shared by the digit symbologies (EAN/UPC,
+// UPC-E, the add-ons, GS1-128 numbers, 2 of 5, MSI, postal codes). Digits
+// are given as the bytes '0'..'9'.
 
 // The modulo-10 check digit of a digit sum: its complement to the next
 // multiple of ten. A negative sum (from a byte below '0' that a caller failed
