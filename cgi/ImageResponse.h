@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cgi/RequestIntake.h"
+#include "cgi/RequestSettings.h"
 
 namespace strixel {
 

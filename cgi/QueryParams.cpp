@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "engine/Digits.h"
+
 namespace strixel {
 
 namespace {
@@ -13,6 +15,23 @@ namespace {
 unsigned int MeasuredLength(const char *text) {
   std::size_t length = std::strlen(text);
   return length < UINT_MAX ? static_cast<unsigned int>(length) : UINT_MAX - 1;
+}
+
+constexpr std::size_t NotFound = static_cast<std::size_t>(-1);
+
+// Where the value of name starts: after "name=" at the very start of the
+// text, or after the first "&name=". Names are matched in the raw text,
+// before any decoding, so an escaped "&" or "=" can never split or start a
+// pair. The length tests leave out a "=" that is the last byte of the text.
+std::size_t ValueStart(const char *text, std::size_t length, const char *name) {
+  const std::size_t n = std::strlen(name);
+  if (length > n + 1 && std::memcmp(text, name, n) == 0 && text[n] == '=')
+    return n + 1;
+  for (std::size_t i = 1; i < length && text[i] != '\0'; ++i)
+    if (text[i] == '&' && length - i > n + 2 &&
+        std::memcmp(text + i + 1, name, n) == 0 && text[i + n + 1] == '=')
+      return i + n + 2;
+  return NotFound;
 }
 
 } // namespace
@@ -28,31 +47,12 @@ CQueryParams::~CQueryParams() = default;
 const char *CQueryParams::Find(const char *name) {
   if (Length == 0)
     return nullptr;
-  const std::size_t n = std::strlen(name);
-  const std::size_t length = Length;
-  std::size_t start = 0;
-  bool found = false;
-  // Names are matched in the raw text, before any decoding, so an escaped
-  // "&" or "=" can never split or start a pair.
-  for (std::size_t i = 0; i < length && Text[i] != '\0'; ++i) {
-    if (i == 0) {
-      if (length > n + 1 && std::memcmp(Text, name, n) == 0 && Text[n] == '=') {
-        start = n + 1;
-        found = true;
-        break;
-      }
-    } else if (Text[i] == '&' && length - i > n + 2 &&
-               std::memcmp(Text + i + 1, name, n) == 0 &&
-               Text[i + n + 1] == '=') {
-      start = i + n + 2;
-      found = true;
-      break;
-    }
-  }
-  if (!found)
+  const std::size_t start = ValueStart(Text, Length, name);
+  if (start == NotFound)
     return nullptr;
+  // The value runs to the next "&" or the end of the text.
   std::size_t end = start;
-  while (end < length && Text[end] != '&' && Text[end] != '\0')
+  while (end < Length && Text[end] != '&' && Text[end] != '\0')
     ++end;
   std::memcpy(Value.get(), Text + start, end - start);
   Value[end - start] = '\0';
@@ -87,14 +87,7 @@ void CQueryParams::UrlDecode(char *buffer) {
 }
 
 int CQueryParams::HexDigitValue(char c) {
-  const unsigned char byte = static_cast<unsigned char>(c);
-  if (byte >= '0' && byte <= '9')
-    return byte - '0';
-  if (byte >= 'A' && byte <= 'Z')
-    return byte - 'A' + 'a' - 87;
-  if (byte >= 'a' && byte <= 'z')
-    return byte - 87;
-  return 0;
+  return FormEscapeDigit(c);
 }
 
 } // namespace strixel

@@ -1,3 +1,5 @@
+#include "cgi/RequestSettings.h"
+
 #include "cgi/QueryParams.h"
 #include "cgi/RequestIntake.h"
 
@@ -6,8 +8,13 @@
 #include <cstdlib>
 #include <limits>
 
+#include "engine/Digits.h"
+#include "symbologies/Code128.h"
+
 namespace strixel {
 
+// Declared with HandleRequest; defined here, where the debug parameter sets
+// it.
 bool DebugMode = false;
 
 namespace {
@@ -15,16 +22,6 @@ namespace {
 bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
          c == '\r';
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
 }
 
 // Ratios beyond the float range become infinite, as a rounding conversion
@@ -35,37 +32,6 @@ float ToFloat(double value) {
   if (value < -std::numeric_limits<float>::max())
     return -std::numeric_limits<float>::infinity();
   return static_cast<float>(value);
-}
-
-bool IsRightAngle(int angle) {
-  return angle == 0 || angle == 90 || angle == 180 || angle == 270;
-}
-
-bool IsHorizontal(int angle) {
-  return angle == 0 || angle == 180;
-}
-
-// An int parameter: true and the value when present and within [low, high].
-bool FindInt(CQueryParams &params, const char *name, int low, int high,
-             int &value) {
-  const char *text = params.Find(name);
-  if (!text)
-    return false;
-  const int number = ParseIntValue(text);
-  if (number < low || number > high)
-    return false;
-  value = number;
-  return true;
-}
-
-void FindBool(CQueryParams &params, const char *name, bool &value) {
-  if (const char *text = params.Find(name))
-    value = ParseIntValue(text) != 0;
-}
-
-void FindColour(CQueryParams &params, const char *name, std::uint32_t &value) {
-  if (const char *text = params.Find(name))
-    value = RgbToBgr(HexToInt(text));
 }
 
 } // namespace
@@ -81,9 +47,9 @@ int ParseIntValue(const char *text) {
   // every int, so any number of digits is read without overflow.
   const std::int64_t limit = static_cast<std::int64_t>(INT_MAX) + 1;
   std::int64_t magnitude = 0;
-  for (; *p >= '0' && *p <= '9'; ++p)
+  for (; IsDigit(*p); ++p)
     if (magnitude <= limit)
-      magnitude = magnitude * 10 + (*p - '0');
+      magnitude = magnitude * 10 + DigitValue(*p);
   const std::int64_t signedValue = negative ? -magnitude : magnitude;
   if (signedValue > INT_MAX)
     return INT_MAX;
@@ -109,54 +75,120 @@ std::uint32_t RgbToBgr(std::uint32_t rgb) {
   return ((rgb & 0xFFu) << 16) | (rgb & 0xFF00u) | ((rgb >> 16) & 0xFFu);
 }
 
+namespace {
+
+bool IsRightAngle(int angle) {
+  return angle == Rotate0 || angle == Rotate90 || angle == Rotate180 ||
+         angle == Rotate270;
+}
+
+// Width and Height while the parameters are read: no accepted size, since
+// every accepted one is at least 1.
+constexpr int NoSize = 0;
+constexpr int MaxImageSize = 699;
+
+// The readers of the parameters, each of which converts a value and stores
+// it when it is in range; an out-of-range value leaves the default.
+
+template <int RequestSettings::*Field, int Low, int High>
+void ReadInt(const char *text, RequestSettings &settings) {
+  const int number = ParseIntValue(text);
+  if (number >= Low && number <= High)
+    settings.*Field = number;
+}
+
+template <bool RequestSettings::*Field>
+void ReadBool(const char *text, RequestSettings &settings) {
+  settings.*Field = ParseIntValue(text) != 0;
+}
+
+template <std::uint32_t RequestSettings::*Field>
+void ReadColour(const char *text, RequestSettings &settings) {
+  settings.*Field = RgbToBgr(HexToInt(text));
+}
+
+void ReadText(const char *text, RequestSettings &settings) {
+  settings.BarText = text;
+}
+
+void ReadAngle(const char *text, RequestSettings &settings) {
+  const int angle = ParseIntValue(text);
+  if (IsRightAngle(angle))
+    settings.Orientation = angle;
+}
+
+void ReadRatio(const char *text, RequestSettings &settings) {
+  const float ratio = ToFloat(ParseRealValue(text));
+  if (ratio > 0)
+    settings.Wide2NarrowRatio = ratio;
+}
+
+void ReadModuleSize(const char *text, RequestSettings &settings) {
+  const int moduleSize = ParseIntValue(text);
+  if (moduleSize >= 1)
+    settings.ModuleSize = moduleSize;
+}
+
+struct Parameter {
+  const char *Name;
+  void (*Read)(const char *value, RequestSettings &settings);
+};
+
+using Request = RequestSettings;
+
+// The parameters of an image request, in the order they are looked up.
+constexpr Parameter Parameters[] = {
+    {"data", ReadText},
+    {"w", ReadInt<&Request::Width, 1, MaxImageSize>},
+    {"h", ReadInt<&Request::Height, 1, MaxImageSize>},
+    {"btype", ReadInt<&Request::BarType, 0, BarcodeTypeCount - 1>},
+    {"angle", ReadAngle},
+    {"quiet", ReadBool<&Request::ShowQuietZone>},
+    {"balign", ReadInt<&Request::BarAlign, BarsAtStart, BarsCentred>},
+    {"talign", ReadInt<&Request::TextAlign, TextAtStart, RetailDigitsInside>},
+    {"bcolor", ReadColour<&Request::BackColor>},
+    {"fcolor", ReadColour<&Request::ForeColor>},
+    {"tcolor", ReadColour<&Request::TextColor>},
+    {"guard", ReadBool<&Request::ShowGuard>},
+    {"text", ReadBool<&Request::ShowText>},
+    {"tdown", ReadBool<&Request::TextBottomTop>},
+    {"stst", ReadBool<&Request::ShowStSt>},
+    {"schk", ReadBool<&Request::ShowCheck>},
+    {"cchk", ReadBool<&Request::CalcCheck>},
+    {"ntxt", ReadBool<&Request::NonPrintingToTxt>},
+    {"c128", ReadInt<&Request::Code128CharSet, CBarcodeSymCode128::AutoSet,
+                     CBarcodeSymCode128::SetC>},
+    {"fh", ReadInt<&Request::FontHeight, 1, INT_MAX>},
+    {"bred", ReadInt<&Request::BarWidthReduction, INT_MIN, INT_MAX>},
+    {"w2n", ReadRatio},
+    {"xdim", ReadModuleSize},
+};
+
+// A size given along the symbol's length (the width when horizontal, the
+// height when turned) fixes the image; otherwise the length is computed
+// from the module size. A size not given is the default.
+void SettleImageSize(RequestSettings &settings) {
+  const bool widthGiven = settings.Width != NoSize;
+  const bool heightGiven = settings.Height != NoSize;
+  const bool horizontal = RunsHorizontally(settings.Orientation);
+  settings.FixedSize =
+      (widthGiven && horizontal) || (heightGiven && !horizontal);
+  if (!widthGiven)
+    settings.Width = RequestSettings::DefaultSize;
+  if (!heightGiven)
+    settings.Height = RequestSettings::DefaultSize;
+}
+
+} // namespace
+
 void ReadRequestSettings(CQueryParams &params, RequestSettings &settings) {
   settings = RequestSettings();
   DebugMode = params.Find("debug") != nullptr;
-
-  if (const char *data = params.Find("data"))
-    settings.BarText = data;
-  int width = 0;
-  int height = 0;
-  const bool widthGiven = FindInt(params, "w", 1, 699, width);
-  const bool heightGiven = FindInt(params, "h", 1, 699, height);
-  FindInt(params, "btype", 0, 21, settings.BarType);
-  int angle = 0;
-  if (FindInt(params, "angle", INT_MIN, INT_MAX, angle) && IsRightAngle(angle))
-    settings.Orientation = angle;
-  FindBool(params, "quiet", settings.ShowQuietZone);
-  FindInt(params, "balign", 0, 2, settings.BarAlign);
-  FindInt(params, "talign", 0, 6, settings.TextAlign);
-  FindColour(params, "bcolor", settings.BackColor);
-  FindColour(params, "fcolor", settings.ForeColor);
-  FindColour(params, "tcolor", settings.TextColor);
-  FindBool(params, "guard", settings.ShowGuard);
-  FindBool(params, "text", settings.ShowText);
-  FindBool(params, "tdown", settings.TextBottomTop);
-  FindBool(params, "stst", settings.ShowStSt);
-  FindBool(params, "schk", settings.ShowCheck);
-  FindBool(params, "cchk", settings.CalcCheck);
-  FindBool(params, "ntxt", settings.NonPrintingToTxt);
-  FindInt(params, "c128", 0, 3, settings.Code128CharSet);
-  FindInt(params, "fh", 1, INT_MAX, settings.FontHeight);
-  FindInt(params, "bred", INT_MIN, INT_MAX, settings.BarWidthReduction);
-  if (const char *text = params.Find("w2n")) {
-    const float ratio = ToFloat(ParseRealValue(text));
-    if (ratio > 0)
-      settings.Wide2NarrowRatio = ratio;
-  }
-  int moduleSize = 0;
-  if (FindInt(params, "xdim", 1, INT_MAX, moduleSize))
-    settings.ModuleSize = moduleSize;
-
-  // A size given along the symbol's length (the width when horizontal, the
-  // height when turned) fixes the image; otherwise the length is computed
-  // from the module size.
-  settings.FixedSize = (widthGiven && IsHorizontal(settings.Orientation)) ||
-                       (heightGiven && !IsHorizontal(settings.Orientation));
-  if (widthGiven)
-    settings.Width = width;
-  if (heightGiven)
-    settings.Height = height;
+  settings.Width = settings.Height = NoSize;
+  for (const Parameter &parameter : Parameters)
+    if (const char *value = params.Find(parameter.Name))
+      parameter.Read(value, settings);
+  SettleImageSize(settings);
 }
 
 } // namespace strixel

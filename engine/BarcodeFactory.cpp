@@ -1,4 +1,6 @@
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
+
+#include <iterator>
 
 #include "symbologies/Codabar.h"
 #include "symbologies/Code11.h"
@@ -17,65 +19,70 @@ namespace strixel {
 
 namespace {
 
-std::unique_ptr<CBarcodeSym> NewSymbolOfType(const CBarcodeProps &props) {
-  switch (props.BarType) {
-  case 0: // Interleaved 2 of 5
-    return std::make_unique<CBarcodeSymInterl25>(props);
-  case 1: // Industrial 2 of 5
-    return std::make_unique<CBarcodeSymIndustr25>(props);
-  case 2: // Code 39
-    return std::make_unique<CBarcodeSymCode39>(props);
-  case 3: // Code 39 Extended
-    return std::make_unique<CBarcodeSymCode39Ext>(props);
-  case 4: // Code 11
-    return std::make_unique<CBarcodeSymCode11>(props);
-  case 5: // Codabar
-    return std::make_unique<CBarcodeSymCodabar>(props);
-  case 6: // MSI
-    return std::make_unique<CBarcodeSymMSI>(props);
-  case 7:
-    return std::make_unique<CBarcodeSymCode128>(props);
-  case 8: // EAN-2
-    return std::make_unique<CBarcodeSymEAN2>(props);
-  case 9: // EAN-5
-    return std::make_unique<CBarcodeSymEAN5>(props);
-  case 10: // EAN-8
-    return std::make_unique<CBarcodeSymEAN8>(props);
-  case 11: // EAN-13
-    return std::make_unique<CBarcodeSymEAN13>(props);
-  case 12: // EAN-14
-    return std::make_unique<CBarcodeSymEAN14>(props);
-  case 13: // UPC-A
-    return std::make_unique<CBarcodeSymUPCA>(props);
-  case 14: // UPC-E
-    return std::make_unique<CBarcodeSymUPCE>(props);
-  case 15: // UCC/EAN-128
-    return std::make_unique<CBarcodeSymUCCEAN128>(props);
-  case 16: // SSCC-18
-    return std::make_unique<CBarcodeSymSSCC18>(props);
-  case 17: // POSTNET
-    return std::make_unique<CBarcodeSymPostPlaNet>(props, true);
-  case 18: // PLANET
-    return std::make_unique<CBarcodeSymPostPlaNet>(props, false);
-  case 19: // Code 93
-    return std::make_unique<CBarcodeSymCode93>(props);
-  case 20: // Code 93 Extended
-    return std::make_unique<CBarcodeSymCode93Ext>(props);
-  case 21: // ITF-14
-    return std::make_unique<CBarcodeSymITF14>(props);
-  default:
-    return nullptr;
-  }
+using Constructor = std::unique_ptr<CBarcodeSym> (*)(const CBarcodeProps &);
+
+template <class Symbol>
+std::unique_ptr<CBarcodeSym> Construct(const CBarcodeProps &props) {
+  return std::make_unique<Symbol>(props);
 }
+
+// POSTNET and PLANET are one class; the flag tells them apart.
+template <bool IsPostNet>
+std::unique_ptr<CBarcodeSym> ConstructPostal(const CBarcodeProps &props) {
+  return std::make_unique<CBarcodeSymPostPlaNet>(props, IsPostNet);
+}
+
+struct FactoryRow {
+  BarcodeType Type;
+  Constructor Create;
+};
+
+// The symbol class of every barcode type; the row index is the type.
+constexpr FactoryRow FactoryTable[] = {
+    {Interleaved2of5, Construct<CBarcodeSymInterl25>},
+    {Industrial2of5, Construct<CBarcodeSymIndustr25>},
+    {Code39, Construct<CBarcodeSymCode39>},
+    {Code39Extended, Construct<CBarcodeSymCode39Ext>},
+    {Code11, Construct<CBarcodeSymCode11>},
+    {Codabar, Construct<CBarcodeSymCodabar>},
+    {Msi, Construct<CBarcodeSymMSI>},
+    {Code128, Construct<CBarcodeSymCode128>},
+    {Ean2, Construct<CBarcodeSymEAN2>},
+    {Ean5, Construct<CBarcodeSymEAN5>},
+    {Ean8, Construct<CBarcodeSymEAN8>},
+    {Ean13, Construct<CBarcodeSymEAN13>},
+    {Ean14, Construct<CBarcodeSymEAN14>},
+    {UpcA, Construct<CBarcodeSymUPCA>},
+    {UpcE, Construct<CBarcodeSymUPCE>},
+    {UccEan128, Construct<CBarcodeSymUCCEAN128>},
+    {Sscc18, Construct<CBarcodeSymSSCC18>},
+    {Postnet, ConstructPostal<true>},
+    {Planet, ConstructPostal<false>},
+    {Code93, Construct<CBarcodeSymCode93>},
+    {Code93Extended, Construct<CBarcodeSymCode93Ext>},
+    {Itf14, Construct<CBarcodeSymITF14>},
+};
+static_assert(std::size(FactoryTable) == BarcodeTypeCount,
+              "one row per barcode type");
+
+constexpr bool RowsAreInTypeOrder() {
+  for (std::size_t i = 0; i < std::size(FactoryTable); ++i)
+    if (FactoryTable[i].Type != static_cast<int>(i))
+      return false;
+  return true;
+}
+static_assert(RowsAreInTypeOrder(), "the row index is the barcode type");
 
 } // namespace
 
 std::unique_ptr<CBarcodeSym> CreateBarcodeSym(const CBarcodeProps &props) {
-  std::unique_ptr<CBarcodeSym> symbol = NewSymbolOfType(props);
+  if (props.BarType < 0 || props.BarType >= BarcodeTypeCount)
+    return nullptr;
+  std::unique_ptr<CBarcodeSym> symbol =
+      FactoryTable[props.BarType].Create(props);
   // Every new symbol is encoded once, so that its code characters, display
   // text and elements exist before anyone measures or draws it.
-  if (symbol)
-    symbol->Encode();
+  symbol->Encode();
   return symbol;
 }
 

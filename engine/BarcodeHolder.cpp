@@ -1,6 +1,28 @@
 #include "engine/BarcodeHolder.h"
 
+#include "engine/BarcodeFactory.h"
+#include "engine/ErrorCodes.h"
+
 namespace strixel {
+
+namespace {
+
+// A length in pixels, in unit at the resolution res (pixels per inch).
+double LengthInUnit(int pixels, double res, SizeUnit unit) {
+  const double inches = pixels / res;
+  switch (unit) {
+  case Mils:
+    return inches * 1000;
+  case Inches:
+    return inches;
+  case Millimetres:
+    return inches * 25.4;
+  default:
+    return pixels;
+  }
+}
+
+} // namespace
 
 int ModuleToPixels(double size, int hres, int vres, SizeUnit unit,
                    bool horizontal, int &pixels) {
@@ -21,10 +43,10 @@ int ModuleToPixels(double size, int hres, int vres, SizeUnit unit,
     value = size;
     break;
   default:
-    return 1;
+    return InvalidArgument;
   }
   pixels = RoundHalfAway(value);
-  return 0;
+  return Success;
 }
 
 CBarcodeHolder::CBarcodeHolder() : Symbol(CreateBarcodeSym(CBarcodeProps())) {}
@@ -69,33 +91,17 @@ void CBarcodeHolder::ReplaceSymbol(std::unique_ptr<CBarcodeSym> &symbol) {
 int CBarcodeHolder::ComputeSymbolLength(double moduleSize, int hres, int vres,
                                         SizeUnit unit, double &length) const {
   if (!Symbol)
-    return 1;
-  const bool horizontal =
-      Symbol->Settings.Orientation == 0 || Symbol->Settings.Orientation == 180;
+    return InvalidArgument;
+  const bool horizontal = RunsHorizontally(Symbol->Settings.Orientation);
   int pixels = -1;
   if (int error =
           ModuleToPixels(moduleSize, hres, vres, unit, horizontal, pixels))
     return error;
   const int symbolLength = Symbol->GetSymbolWidth(pixels);
   if (symbolLength == 0 || symbolLength == CBarcodeSym::NeverFits)
-    return 1;
-  const double res = horizontal ? hres : vres;
-  const double x = symbolLength / res;
-  switch (unit) {
-  case Mils:
-    length = x * 1000;
-    break;
-  case Inches:
-    length = x;
-    break;
-  case Millimetres:
-    length = x * 25.4;
-    break;
-  default:
-    length = symbolLength;
-    break;
-  }
-  return 0;
+    return InvalidArgument;
+  length = LengthInUnit(symbolLength, horizontal ? hres : vres, unit);
+  return Success;
 }
 
 } // namespace strixel

@@ -8,10 +8,6 @@ namespace strixel {
 
 enum SizeUnit { Mils = 0, Inches = 1, Millimetres = 2, Pixels = 3 };
 
-// Creates the symbol object for props.BarType, encoded once; none for a type
-// outside 0 to 21 (or one whose class is not built in).
-std::unique_ptr<CBarcodeSym> CreateBarcodeSym(const CBarcodeProps &props);
-
 // Rounds to the nearest integer, halves away from zero, saturating at the
 // int range (NaN gives 0).
 int RoundHalfAway(double value);

@@ -1,6 +1,10 @@
+// CBarcodeSym is defined in two sources: this one holds the settings and the
+// text pipeline (encoding, setters, display text); BarcodeLayout.cpp holds
+// the layout and drawing of the pattern.
+
 #include "engine/BarcodeSym.h"
 
-#include <cstring>
+#include "engine/Digits.h"
 
 namespace strixel {
 
@@ -10,9 +14,22 @@ const char *const ControlCharNames[32] = {
     "<DLE>",  "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
     "<CAN>",  "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>"};
 
+namespace {
+
+// Stores value in field; true when that changed the field, so that a setter
+// re-runs the pipeline only for a new value.
+template <class T> bool StoreChange(T &field, T value) {
+  if (field == value)
+    return false;
+  field = value;
+  return true;
+}
+
 // Room reserved for the pattern at every encode, so that an ordinary text
 // never reallocates while its elements are appended.
-static constexpr std::size_t ReservedElements = 500;
+constexpr std::size_t ReservedElements = 500;
+
+} // namespace
 
 CBarcodeSym::CBarcodeSym(const CBarcodeProps &props) {
   Settings.CopyFrom(props);
@@ -48,45 +65,47 @@ void CBarcodeSym::SetBarText(const char *text) {
 }
 
 void CBarcodeSym::SetCalcCheck(bool value) {
-  if (Settings.CalcCheck == value)
-    return;
-  Settings.CalcCheck = value;
-  Encode();
+  if (StoreChange(Settings.CalcCheck, value))
+    Encode();
 }
 
 void CBarcodeSym::SetCode128CharSet(int value) {
-  if (Settings.Code128CharSet == value)
-    return;
-  Settings.Code128CharSet = value;
-  Encode();
+  if (StoreChange(Settings.Code128CharSet, value))
+    Encode();
 }
 
 void CBarcodeSym::SetShowStSt(bool value) {
-  if (Settings.ShowStSt == value)
-    return;
-  Settings.ShowStSt = value;
-  BuildDisplayText();
+  if (StoreChange(Settings.ShowStSt, value))
+    BuildDisplayText();
 }
 
 void CBarcodeSym::SetShowCheck(bool value) {
-  if (Settings.ShowCheck == value)
-    return;
-  Settings.ShowCheck = value;
-  BuildDisplayText();
+  if (StoreChange(Settings.ShowCheck, value))
+    BuildDisplayText();
 }
 
 void CBarcodeSym::SetNonPrintingToTxt(bool value) {
-  if (Settings.NonPrintingToTxt == value)
-    return;
-  Settings.NonPrintingToTxt = value;
-  BuildDisplayText();
+  if (StoreChange(Settings.NonPrintingToTxt, value))
+    BuildDisplayText();
+}
+
+void CBarcodeSym::SetCodeCharsWithCheck(char checkDigit) {
+  CBarcodeSym::BuildCodeChars();
+  if (Settings.CalcCheck)
+    Settings.CodeChars.push_back(static_cast<std::uint8_t>(checkDigit));
+}
+
+void CBarcodeSym::SetDisplayTextWithCheck(char checkDigit) {
+  Settings.DisplayText = Settings.BarText;
+  if (Settings.CalcCheck && Settings.ShowCheck)
+    Settings.DisplayText.push_back(checkDigit);
 }
 
 bool CBarcodeSym::IsAllDigits(std::string_view text) {
   if (text.empty())
     return false;
   for (char c : text)
-    if (c < '0' || c > '9')
+    if (!IsDigit(c))
       return false;
   return true;
 }
@@ -100,29 +119,6 @@ void CBarcodeSym::CharsToDisplayText(const std::vector<std::uint8_t> &bytes,
       out.push_back(static_cast<char>(b));
     else if (names)
       out.append(ControlCharNames[b]);
-  }
-}
-
-void CBarcodeSym::AppendDiscreteCharacters(
-    const std::vector<std::uint8_t> &chars,
-    const char *(*patternOf)(std::uint8_t)) {
-  bool first = true;
-  for (std::uint8_t byte : chars) {
-    const char *pattern = patternOf(byte);
-    if (pattern == nullptr)
-      continue;
-    if (!first)
-      AppendElement(Space1); // the gap between characters
-    first = false;
-    bool isBar = true;
-    for (const char *flag = pattern; *flag != '\0'; ++flag) {
-      const bool wide = *flag == '1';
-      if (isBar)
-        AppendElement(wide ? WideBar : Bar1);
-      else
-        AppendElement(wide ? WideSpace : Space1);
-      isBar = !isBar;
-    }
   }
 }
 

@@ -58,6 +58,10 @@ public:
   bool PrepareEncode();
   bool HasText() const { return !Settings.BarText.empty(); }
   static bool IsAllDigits(std::string_view text);
+  // The text check of the digit symbologies: a text of digits only.
+  bool HasDigitText() const {
+    return HasText() && IsAllDigits(Settings.BarText);
+  }
   template <class It> void SetCodeChars(It first, It last) {
     Settings.CodeChars.assign(first, last);
   }
@@ -94,12 +98,11 @@ public:
 
 protected:
   void AppendElement(BarElement e) { Elements.push_back(e); }
-  // Appends the characters of a discrete narrow/wide symbology: each
-  // character's pattern ('1' wide, '0' narrow, bar first, ending in a bar)
-  // with a narrow space between characters. patternOf gives a byte's
-  // pattern, or null for a byte the symbology does not have.
-  void AppendDiscreteCharacters(const std::vector<std::uint8_t> &chars,
-                                const char *(*patternOf)(std::uint8_t));
+  // The optional check digit of the digit symbologies: CodeChars is BarText
+  // followed by checkDigit when CalcCheck asks for one; DisplayText shows it
+  // when ShowCheck asks for that too.
+  void SetCodeCharsWithCheck(char checkDigit);
+  void SetDisplayTextWithCheck(char checkDigit);
   double TextAngle() const;
   void TextReferencePoint(int x, int y, int &rx, int &ry) const;
   // The parts of the split retail text: the first digit before the bars,

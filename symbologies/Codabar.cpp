@@ -1,25 +1,28 @@
 #include "symbologies/Codabar.h"
 
 #include <cstring>
-#include <iterator>
+
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
 namespace {
 
-struct CodabarRow {
-  char Character;
-  char Wide[8]; // bar, space, bar, space, bar, space, bar: '1' is wide
-};
+using namespace NarrowWide;
 
-// Codabar character table: element widths of every character, narrow 0,
-// wide 1.
-static constexpr CodabarRow CodabarPatterns[] = {
-    {'0', "0000011"}, {'1', "0000110"}, {'2', "0001001"}, {'3', "1100000"},
-    {'4', "0010010"}, {'5', "1000010"}, {'6', "0100001"}, {'7', "0100100"},
-    {'8', "0110000"}, {'9', "1001000"}, {'-', "0001100"}, {'$', "0011000"},
-    {':', "1000101"}, {'/', "1010001"}, {'.', "1010100"}, {'+', "0010101"},
-    {'A', "0011010"}, {'B', "0101001"}, {'C', "0001011"}, {'D', "0001110"},
+// Codabar character set: bar, space, bar, space, bar, space, bar, narrow or
+// wide; the digits, "-" and "$" have two wide elements, the others three.
+constexpr CharacterRow<7> CodabarPatterns[] = {
+    {'0', {N, N, N, N, N, W, W}}, {'1', {N, N, N, N, W, W, N}},
+    {'2', {N, N, N, W, N, N, W}}, {'3', {W, W, N, N, N, N, N}},
+    {'4', {N, N, W, N, N, W, N}}, {'5', {W, N, N, N, N, W, N}},
+    {'6', {N, W, N, N, N, N, W}}, {'7', {N, W, N, N, W, N, N}},
+    {'8', {N, W, W, N, N, N, N}}, {'9', {W, N, N, W, N, N, N}},
+    {'-', {N, N, N, W, W, N, N}}, {'$', {N, N, W, W, N, N, N}},
+    {':', {W, N, N, N, W, N, W}}, {'/', {W, N, W, N, N, N, W}},
+    {'.', {W, N, W, N, W, N, N}}, {'+', {N, N, W, N, W, N, W}},
+    {'A', {N, N, W, W, N, W, N}}, {'B', {N, W, N, W, N, N, W}},
+    {'C', {N, N, N, W, N, W, W}}, {'D', {N, N, N, W, W, W, N}},
 };
 static_assert(std::size(CodabarPatterns) == 20,
               "16 data characters and 4 start/stop characters");
@@ -28,6 +31,12 @@ constexpr std::size_t MinimumTextLength = 3; // start, one datum, stop
 
 // Start/stop letters as pairs of lower-case and upper-case form.
 constexpr char CodabarStartStop[] = "aAbBcCdD";
+
+bool IsCharacter(std::uint8_t byte) {
+  std::uint8_t value = 0;
+  return FindCharacter(CodabarPatterns, std::size(CodabarPatterns), byte,
+                       value);
+}
 
 } // namespace
 
@@ -42,16 +51,6 @@ std::uint8_t CBarcodeSymCodabar::UpperStartStop(std::uint8_t byte) {
   return byte;
 }
 
-bool CBarcodeSymCodabar::LookUpCharacter(std::uint8_t byte, std::size_t &row) {
-  for (std::size_t i = 0; i < std::size(CodabarPatterns); ++i) {
-    if (byte == static_cast<std::uint8_t>(CodabarPatterns[i].Character)) {
-      row = i;
-      return true;
-    }
-  }
-  return false;
-}
-
 bool CBarcodeSymCodabar::IsTextValid() {
   const std::string &text = Settings.BarText;
   if (!HasText() || text.size() < MinimumTextLength)
@@ -62,8 +61,7 @@ bool CBarcodeSymCodabar::IsTextValid() {
     return false;
   for (std::size_t i = 1; i + 1 < text.size(); ++i) {
     const auto byte = static_cast<std::uint8_t>(text[i]);
-    std::size_t row = 0;
-    if (IsStartStop(byte) || !LookUpCharacter(byte, row))
+    if (IsStartStop(byte) || !IsCharacter(byte))
       return false;
   }
   return true;
@@ -93,22 +91,9 @@ void CBarcodeSymCodabar::BuildDisplayText() {
     display.push_back(text.back());
 }
 
-namespace {
-
-const char *WideFlagsOf(std::uint8_t byte) {
-  std::size_t row = 0;
-  return CBarcodeSymCodabar::LookUpCharacter(byte, row)
-             ? CodabarPatterns[row].Wide
-             : nullptr;
-}
-
-} // namespace
-
 bool CBarcodeSymCodabar::Encode() {
-  if (!PrepareEncode())
-    return false;
-  AppendDiscreteCharacters(Settings.CodeChars, WideFlagsOf);
-  return true;
+  return PrepareEncode() &&
+         AppendSpacedText(Elements, CodabarPatterns, Settings.CodeChars);
 }
 
 } // namespace strixel

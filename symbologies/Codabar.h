@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "engine/BarcodeSym.h"
@@ -24,8 +23,6 @@ public:
   static bool IsStartStop(std::uint8_t byte);
   // The upper-case form of a start/stop letter; any other byte unchanged.
   static std::uint8_t UpperStartStop(std::uint8_t byte);
-  // The row of a character of the symbology (data or upper-case start/stop).
-  static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
 };
 
 } // namespace strixel

@@ -1,47 +1,28 @@
 #include "symbologies/Code11.h"
 
-#include <iterator>
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
 namespace {
 
-struct Code11Row {
-  char Character;
-  char Wide[6]; // bar, space, bar, space, bar: '1' is wide
-};
+using namespace NarrowWide;
 
-// Code 11 character table: element widths of every character, narrow 0,
-// wide 1.
-static constexpr Code11Row Code11Patterns[] = {
-    {'0', "00001"}, {'1', "10001"}, {'2', "01001"}, {'3', "11000"},
-    {'4', "00101"}, {'5', "10100"}, {'6', "01100"}, {'7', "00011"},
-    {'8', "10010"}, {'9', "10000"}, {'-', "00100"}, {'S', "00110"},
+// Code 11 character set: bar, space, bar, space, bar, narrow or wide.
+constexpr CharacterRow<5> Code11Patterns[] = {
+    {'0', {N, N, N, N, W}}, {'1', {W, N, N, N, W}}, {'2', {N, W, N, N, W}},
+    {'3', {W, W, N, N, N}}, {'4', {N, N, W, N, W}}, {'5', {W, N, W, N, N}},
+    {'6', {N, W, W, N, N}}, {'7', {N, N, N, W, W}}, {'8', {W, N, N, W, N}},
+    {'9', {W, N, N, N, N}}, {'-', {N, N, W, N, N}}, {'S', {N, N, W, W, N}},
 };
 static_assert(std::size(Code11Patterns) == 12,
               "ten digits, the dash and the start/stop character");
 
 } // namespace
 
-bool CBarcodeSymCode11::LookUpCharacter(std::uint8_t byte, std::size_t &row) {
-  for (std::size_t i = 0; i < std::size(Code11Patterns); ++i) {
-    if (byte == static_cast<std::uint8_t>(Code11Patterns[i].Character)) {
-      row = i;
-      return true;
-    }
-  }
-  return false;
-}
-
 bool CBarcodeSymCode11::IsTextValid() {
-  if (!HasText())
-    return false;
-  for (char c : Settings.BarText) {
-    std::size_t row = 0;
-    if (!LookUpCharacter(static_cast<std::uint8_t>(c), row))
-      return false;
-  }
-  return true;
+  return IsTextOfCharacters(Code11Patterns, std::size(Code11Patterns),
+                            Settings.BarText);
 }
 
 void CBarcodeSymCode11::BuildCodeChars() {
@@ -63,22 +44,9 @@ void CBarcodeSymCode11::BuildDisplayText() {
     display.push_back(StartStop);
 }
 
-namespace {
-
-const char *WideFlagsOf(std::uint8_t byte) {
-  std::size_t row = 0;
-  return CBarcodeSymCode11::LookUpCharacter(byte, row)
-             ? Code11Patterns[row].Wide
-             : nullptr;
-}
-
-} // namespace
-
 bool CBarcodeSymCode11::Encode() {
-  if (!PrepareEncode())
-    return false;
-  AppendDiscreteCharacters(Settings.CodeChars, WideFlagsOf);
-  return true;
+  return PrepareEncode() &&
+         AppendSpacedText(Elements, Code11Patterns, Settings.CodeChars);
 }
 
 } // namespace strixel

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
 #include "engine/BarcodeSym.h"
 
 namespace strixel {
@@ -19,9 +16,6 @@ public:
   bool IsTextValid() override;
   void BuildCodeChars() override;
   void BuildDisplayText() override;
-
-  // The row of a character of the symbology ("S" included).
-  static bool LookUpCharacter(std::uint8_t byte, std::size_t &row);
 };
 
 } // namespace strixel

@@ -1,6 +1,9 @@
 #include "symbologies/Code128.h"
 
-#include <array>
+#include <iterator>
+
+#include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
@@ -47,7 +50,7 @@ constexpr std::uint8_t Code128Patterns[][6] = {
     {4, 1, 1, 1, 3, 1}, {2, 1, 1, 4, 1, 2}, {2, 1, 1, 2, 1, 4},
     {2, 1, 1, 2, 3, 2}, {2, 3, 3, 1, 1, 1},
 };
-static_assert(sizeof(Code128Patterns) / sizeof(Code128Patterns[0]) == 107,
+static_assert(std::size(Code128Patterns) == 107,
               "values 0 to 105 and the stop character");
 
 constexpr bool EveryRowSpansElevenModules() {
@@ -62,13 +65,6 @@ constexpr bool EveryRowSpansElevenModules() {
 }
 static_assert(EveryRowSpansElevenModules(), "every character is 11 modules");
 
-constexpr BarElement Bars[] = {Bar1, Bar2, Bar3, Bar4};
-constexpr BarElement Spaces[] = {Space1, Space2, Space3, Space4};
-
-bool IsDigit(std::uint8_t b) {
-  return b >= '0' && b <= '9';
-}
-
 // Set C carries an even number of digits: an odd text is padded in front.
 std::string PaddedToEvenLength(const std::string &text) {
   return text.size() % 2 == 0 ? text : "0" + text;
@@ -76,15 +72,18 @@ std::string PaddedToEvenLength(const std::string &text) {
 
 } // namespace
 
-bool CBarcodeSymCode128::IsTextValid() {
-  if (!HasText())
-    return false;
-  for (char c : Settings.BarText) {
+bool CBarcodeSymCode128::HasCode128Values(std::string_view text) {
+  for (char c : text) {
     const auto b = static_cast<std::uint8_t>(c);
     if (b < 32 || b > LastSpecialByte)
       return false;
   }
-  return Settings.Code128CharSet != SetC || IsAllDigits(Settings.BarText);
+  return true;
+}
+
+bool CBarcodeSymCode128::IsTextValid() {
+  return HasText() && HasCode128Values(Settings.BarText) &&
+         (Settings.Code128CharSet != SetC || IsAllDigits(Settings.BarText));
 }
 
 void CBarcodeSymCode128::BuildCodeChars() {
@@ -104,13 +103,39 @@ void CBarcodeSymCode128::BuildDisplayText() {
     Settings.DisplayText.push_back(static_cast<char>(CheckValue + 32));
 }
 
-bool CBarcodeSymCode128::Encode() {
+std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
+  if (values.empty())
+    return 0;
+  // Modulo-103 sum, the start character weighted 1 like the first data
+  // character; reduced at every step so that no length can overflow.
+  std::uint64_t sum = values[0];
+  for (std::size_t i = 1; i < values.size(); ++i)
+    sum = (sum + (i % 103) * values[i]) % 103;
+  return static_cast<std::uint8_t>(sum % 103);
+}
+
+bool CBarcodeSymCode128::StartValues(Values &values) {
   CheckValue = 0;
   if (!PrepareEncode())
     return false;
-  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
+  values.clear();
+  values.reserve(Settings.CodeChars.size() + 10);
+  return true;
+}
+
+bool CBarcodeSymCode128::FinishSymbol(Values &values) {
+  CheckValue = Code128Checksum(values);
+  values.push_back(CheckValue);
+  AppendSymbolPattern(values);
+  BuildDisplayText();
+  return true;
+}
+
+bool CBarcodeSymCode128::Encode() {
   Values values;
-  values.reserve(chars.size() + 10);
+  if (!StartValues(values))
+    return false;
+  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
   switch (Settings.Code128CharSet) {
   case AutoSet:
     EncodeAuto(values);
@@ -126,11 +151,7 @@ bool CBarcodeSymCode128::Encode() {
   default:
     return false;
   }
-  CheckValue = Code128Checksum(values);
-  values.push_back(CheckValue);
-  AppendSymbolPattern(values);
-  BuildDisplayText();
-  return true;
+  return FinishSymbol(values);
 }
 
 bool CBarcodeSymCode128::EncodeAuto(Values &values) const {
@@ -235,29 +256,15 @@ bool CBarcodeSymCode128::AppendRunC(Values &values, const std::uint8_t *bytes,
   if (count == 0 || count % 2 != 0)
     return false;
   for (std::size_t i = 0; i < count; i += 2)
-    values.push_back(static_cast<std::uint8_t>((bytes[i] - '0') * 10 +
-                                               (bytes[i + 1] - '0')));
+    values.push_back(static_cast<std::uint8_t>(DigitValue(bytes[i]) * 10 +
+                                               DigitValue(bytes[i + 1])));
   return true;
-}
-
-std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
-  if (values.empty())
-    return 0;
-  // Modulo-103 sum, the start character weighted 1 like the first data
-  // character; reduced at every step so that no length can overflow.
-  std::uint64_t sum = values[0];
-  for (std::size_t i = 1; i < values.size(); ++i)
-    sum = (sum + (i % 103) * values[i]) % 103;
-  return static_cast<std::uint8_t>(sum % 103);
 }
 
 void CBarcodeSymCode128::AppendValuePattern(int value, bool &bar) {
   if (value < 0 || value > Stop)
     return;
-  for (std::uint8_t width : Code128Patterns[value]) {
-    Elements.push_back(bar ? Bars[width - 1] : Spaces[width - 1]);
-    bar = !bar;
-  }
+  AppendRow(Elements, Code128Patterns[value], bar);
 }
 
 bool CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "engine/BarcodeSym.h"
@@ -39,6 +40,14 @@ public:
   std::uint8_t CheckValue = 0;
 
 protected:
+  // Whether every byte of text has a Code 128 value: 32 to 134.
+  static bool HasCode128Values(std::string_view text);
+  // The first steps of every Encode: CheckValue 0, PrepareEncode, and an
+  // empty value list with room for the code characters; false for an
+  // invalid text.
+  bool StartValues(Values &values);
+  // The last steps: the check character, the pattern and the display text.
+  bool FinishSymbol(Values &values);
   bool EncodeAuto(Values &values) const;
   static void ChooseRun(int currentSet, const std::uint8_t *bytes,
                         std::size_t count, int &set, std::size_t &length);

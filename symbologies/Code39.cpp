@@ -1,70 +1,67 @@
 #include "symbologies/Code39.h"
 
-#include <array>
-#include <string>
+#include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
 namespace {
 
-struct Code39Row {
-  char Character;       // 0 for the start/stop character
-  std::uint8_t Wide[9]; // bar, space, ..., bar: 0 narrow, 1 wide
-};
+using namespace NarrowWide;
 
-// ISO/IEC 16388 Code 39 character set, narrow and wide; the row is the value.
-static constexpr std::array<Code39Row, 44> Code39Patterns = {{
-    {'0', {0, 0, 0, 1, 1, 0, 1, 0, 0}}, // 0
-    {'1', {1, 0, 0, 1, 0, 0, 0, 0, 1}}, // 1
-    {'2', {0, 0, 1, 1, 0, 0, 0, 0, 1}}, // 2
-    {'3', {1, 0, 1, 1, 0, 0, 0, 0, 0}}, // 3
-    {'4', {0, 0, 0, 1, 1, 0, 0, 0, 1}}, // 4
-    {'5', {1, 0, 0, 1, 1, 0, 0, 0, 0}}, // 5
-    {'6', {0, 0, 1, 1, 1, 0, 0, 0, 0}}, // 6
-    {'7', {0, 0, 0, 1, 0, 0, 1, 0, 1}}, // 7
-    {'8', {1, 0, 0, 1, 0, 0, 1, 0, 0}}, // 8
-    {'9', {0, 0, 1, 1, 0, 0, 1, 0, 0}}, // 9
-    {'A', {1, 0, 0, 0, 0, 1, 0, 0, 1}}, // 10
-    {'B', {0, 0, 1, 0, 0, 1, 0, 0, 1}}, // 11
-    {'C', {1, 0, 1, 0, 0, 1, 0, 0, 0}}, // 12
-    {'D', {0, 0, 0, 0, 1, 1, 0, 0, 1}}, // 13
-    {'E', {1, 0, 0, 0, 1, 1, 0, 0, 0}}, // 14
-    {'F', {0, 0, 1, 0, 1, 1, 0, 0, 0}}, // 15
-    {'G', {0, 0, 0, 0, 0, 1, 1, 0, 1}}, // 16
-    {'H', {1, 0, 0, 0, 0, 1, 1, 0, 0}}, // 17
-    {'I', {0, 0, 1, 0, 0, 1, 1, 0, 0}}, // 18
-    {'J', {0, 0, 0, 0, 1, 1, 1, 0, 0}}, // 19
-    {'K', {1, 0, 0, 0, 0, 0, 0, 1, 1}}, // 20
-    {'L', {0, 0, 1, 0, 0, 0, 0, 1, 1}}, // 21
-    {'M', {1, 0, 1, 0, 0, 0, 0, 1, 0}}, // 22
-    {'N', {0, 0, 0, 0, 1, 0, 0, 1, 1}}, // 23
-    {'O', {1, 0, 0, 0, 1, 0, 0, 1, 0}}, // 24
-    {'P', {0, 0, 1, 0, 1, 0, 0, 1, 0}}, // 25
-    {'Q', {0, 0, 0, 0, 0, 0, 1, 1, 1}}, // 26
-    {'R', {1, 0, 0, 0, 0, 0, 1, 1, 0}}, // 27
-    {'S', {0, 0, 1, 0, 0, 0, 1, 1, 0}}, // 28
-    {'T', {0, 0, 0, 0, 1, 0, 1, 1, 0}}, // 29
-    {'U', {1, 1, 0, 0, 0, 0, 0, 0, 1}}, // 30
-    {'V', {0, 1, 1, 0, 0, 0, 0, 0, 1}}, // 31
-    {'W', {1, 1, 1, 0, 0, 0, 0, 0, 0}}, // 32
-    {'X', {0, 1, 0, 0, 1, 0, 0, 0, 1}}, // 33
-    {'Y', {1, 1, 0, 0, 1, 0, 0, 0, 0}}, // 34
-    {'Z', {0, 1, 1, 0, 1, 0, 0, 0, 0}}, // 35
-    {'-', {0, 1, 0, 0, 0, 0, 1, 0, 1}}, // 36
-    {'.', {1, 1, 0, 0, 0, 0, 1, 0, 0}}, // 37
-    {' ', {0, 1, 1, 0, 0, 0, 1, 0, 0}}, // 38
-    {'$', {0, 1, 0, 1, 0, 1, 0, 0, 0}}, // 39
-    {'/', {0, 1, 0, 1, 0, 0, 0, 1, 0}}, // 40
-    {'+', {0, 1, 0, 0, 0, 1, 0, 1, 0}}, // 41
-    {'%', {0, 0, 0, 1, 0, 1, 0, 1, 0}}, // 42
-    {0, {0, 1, 0, 0, 1, 0, 1, 0, 0}},   // 43: start/stop
-}};
-static_assert(Code39Patterns.size() ==
+// ISO/IEC 16388 Code 39 character set: bar, space, ..., bar, narrow or wide.
+constexpr CharacterRow<9> Code39Patterns[] = {
+    {'0', {N, N, N, W, W, N, W, N, N}}, // 0
+    {'1', {W, N, N, W, N, N, N, N, W}}, // 1
+    {'2', {N, N, W, W, N, N, N, N, W}}, // 2
+    {'3', {W, N, W, W, N, N, N, N, N}}, // 3
+    {'4', {N, N, N, W, W, N, N, N, W}}, // 4
+    {'5', {W, N, N, W, W, N, N, N, N}}, // 5
+    {'6', {N, N, W, W, W, N, N, N, N}}, // 6
+    {'7', {N, N, N, W, N, N, W, N, W}}, // 7
+    {'8', {W, N, N, W, N, N, W, N, N}}, // 8
+    {'9', {N, N, W, W, N, N, W, N, N}}, // 9
+    {'A', {W, N, N, N, N, W, N, N, W}}, // 10
+    {'B', {N, N, W, N, N, W, N, N, W}}, // 11
+    {'C', {W, N, W, N, N, W, N, N, N}}, // 12
+    {'D', {N, N, N, N, W, W, N, N, W}}, // 13
+    {'E', {W, N, N, N, W, W, N, N, N}}, // 14
+    {'F', {N, N, W, N, W, W, N, N, N}}, // 15
+    {'G', {N, N, N, N, N, W, W, N, W}}, // 16
+    {'H', {W, N, N, N, N, W, W, N, N}}, // 17
+    {'I', {N, N, W, N, N, W, W, N, N}}, // 18
+    {'J', {N, N, N, N, W, W, W, N, N}}, // 19
+    {'K', {W, N, N, N, N, N, N, W, W}}, // 20
+    {'L', {N, N, W, N, N, N, N, W, W}}, // 21
+    {'M', {W, N, W, N, N, N, N, W, N}}, // 22
+    {'N', {N, N, N, N, W, N, N, W, W}}, // 23
+    {'O', {W, N, N, N, W, N, N, W, N}}, // 24
+    {'P', {N, N, W, N, W, N, N, W, N}}, // 25
+    {'Q', {N, N, N, N, N, N, W, W, W}}, // 26
+    {'R', {W, N, N, N, N, N, W, W, N}}, // 27
+    {'S', {N, N, W, N, N, N, W, W, N}}, // 28
+    {'T', {N, N, N, N, W, N, W, W, N}}, // 29
+    {'U', {W, W, N, N, N, N, N, N, W}}, // 30
+    {'V', {N, W, W, N, N, N, N, N, W}}, // 31
+    {'W', {W, W, W, N, N, N, N, N, N}}, // 32
+    {'X', {N, W, N, N, W, N, N, N, W}}, // 33
+    {'Y', {W, W, N, N, W, N, N, N, N}}, // 34
+    {'Z', {N, W, W, N, W, N, N, N, N}}, // 35
+    {'-', {N, W, N, N, N, N, W, N, W}}, // 36
+    {'.', {W, W, N, N, N, N, W, N, N}}, // 37
+    {' ', {N, W, W, N, N, N, W, N, N}}, // 38
+    {'$', {N, W, N, W, N, W, N, N, N}}, // 39
+    {'/', {N, W, N, W, N, N, N, W, N}}, // 40
+    {'+', {N, W, N, N, N, W, N, W, N}}, // 41
+    {'%', {N, N, N, W, N, W, N, W, N}}, // 42
+    {0, {N, W, N, N, W, N, W, N, N}},   // 43: start/stop
+};
+static_assert(std::size(Code39Patterns) ==
                   CBarcodeSymCode39::DataCharacterCount + 1,
               "43 data characters and the start/stop character");
 
 // ISO/IEC 16388 full ASCII table: the Code 39 characters of every byte.
-static constexpr std::array<const char *, 128> Code39ExtMap = {{
+constexpr const char *Code39ExtMap[] = {
     "%U", "$A", "$B", "$C", "$D", "$E", "$F", "$G", // 0-7
     "$H", "$I", "$J", "$K", "$L", "$M", "$N", "$O", // 8-15
     "$P", "$Q", "$R", "$S", "$T", "$U", "$V", "$W", // 16-23
@@ -81,20 +78,10 @@ static constexpr std::array<const char *, 128> Code39ExtMap = {{
     "+H", "+I", "+J", "+K", "+L", "+M", "+N", "+O", // 104-111
     "+P", "+Q", "+R", "+S", "+T", "+U", "+V", "+W", // 112-119
     "+X", "+Y", "+Z", "%P", "%Q", "%R", "%S", "%T", // 120-127
-}};
-static_assert(Code39ExtMap.size() == 128, "one entry per ASCII byte");
+};
+static_assert(std::size(Code39ExtMap) == 128, "one entry per ASCII byte");
 
 constexpr char StartStopCharacter = '*';
-
-int HexEscapeDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
 
 // The check character of Code 39 is the sum of the character values modulo
 // 43; the start character (value 43) adds nothing to it.
@@ -107,44 +94,13 @@ std::uint8_t Modulo43Sum(const std::vector<std::uint8_t> &values) {
 
 } // namespace
 
-bool CBarcodeSymCode39::LookUpCharacter(std::uint8_t byte,
-                                        std::uint8_t &value) {
-  for (std::uint8_t i = 0; i < DataCharacterCount; ++i) {
-    if (static_cast<std::uint8_t>(Code39Patterns[i].Character) == byte) {
-      value = i;
-      return true;
-    }
-  }
-  return false;
-}
-
 char CBarcodeSymCode39::CharacterOf(std::uint8_t value) {
   return value < DataCharacterCount ? Code39Patterns[value].Character : '\0';
 }
 
-bool CBarcodeSymCode39::IsDataText(std::string_view text) {
-  if (text.empty())
-    return false;
-  std::uint8_t value = 0;
-  for (char c : text)
-    if (!LookUpCharacter(static_cast<std::uint8_t>(c), value))
-      return false;
-  return true;
-}
-
 bool CBarcodeSymCode39::IsTextValid() {
-  return IsDataText(Settings.BarText);
-}
-
-void CBarcodeSymCode39::AppendCharacterPattern(std::uint8_t value) {
-  const Code39Row &row = Code39Patterns[value];
-  for (int i = 0; i < 9; ++i) {
-    bool bar = i % 2 == 0;
-    if (row.Wide[i])
-      AppendElement(bar ? WideBar : WideSpace);
-    else
-      AppendElement(bar ? Bar1 : Space1);
-  }
+  return IsTextOfCharacters(Code39Patterns, DataCharacterCount,
+                            Settings.BarText);
 }
 
 bool CBarcodeSymCode39::EncodeCharacters(std::string_view chars,
@@ -152,29 +108,17 @@ bool CBarcodeSymCode39::EncodeCharacters(std::string_view chars,
   std::vector<std::uint8_t> values;
   values.reserve(reserve);
   values.push_back(StartStopValue);
-  for (char c : chars) {
-    std::uint8_t value = 0;
-    if (!LookUpCharacter(static_cast<std::uint8_t>(c), value)) {
-      // Never reached after IsTextValid; refuse to draw a partial symbol.
-      TextValid = false;
-      return false;
-    }
-    values.push_back(value);
+  if (!FindCharacters(Code39Patterns, DataCharacterCount, chars, values)) {
+    // Never reached after IsTextValid; refuse to draw a partial symbol.
+    TextValid = false;
+    return false;
   }
   if (Settings.CalcCheck) {
     CheckValue = Modulo43Sum(values);
     values.push_back(CheckValue);
   }
   values.push_back(StartStopValue);
-
-  // Characters are separated by a narrow inter-character gap; none follows
-  // the stop character.
-  for (std::uint8_t value : values) {
-    AppendCharacterPattern(value);
-    AppendElement(Space1);
-  }
-  Elements.pop_back();
-
+  AppendSpacedCharacters(Elements, Code39Patterns, values);
   BuildDisplayText();
   return true;
 }
@@ -204,6 +148,8 @@ void CBarcodeSymCode39::BuildDisplayText() {
   Settings.DisplayText = std::move(text);
 }
 
+// Code 39 Extended
+
 bool CBarcodeSymCode39Ext::IsFullAsciiText(std::string_view text) {
   if (text.empty())
     return false;
@@ -226,30 +172,27 @@ void ParseTildeEscapes(std::string_view text,
   codeChars.reserve(text.size() + 10);
   std::size_t i = 0;
   while (i < text.size()) {
-    char c = text[i];
-    std::size_t following = text.size() - i - 1;
-    if (c != '~' || following == 0) {
-      codeChars.push_back(static_cast<std::uint8_t>(c));
-      ++i;
-      continue;
-    }
-    if (text[i + 1] == '~') {
+    const bool tilde = text[i] == '~';
+    const std::size_t following = text.size() - i - 1;
+    if (tilde && following >= 1 && text[i + 1] == '~') {
       codeChars.push_back('~');
       i += 2;
-      continue;
-    }
-    int high = following >= 2 ? HexEscapeDigit(text[i + 1]) : -1;
-    int low = following >= 2 ? HexEscapeDigit(text[i + 2]) : -1;
-    if (high >= 0 && low >= 0) {
-      int byte = high * 16 + low;
+    } else if (tilde && following >= 2 && HexDigit(text[i + 1]) >= 0 &&
+               HexDigit(text[i + 2]) >= 0) {
+      const int byte = HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]);
       if (byte >= lowest && byte <= highest)
         codeChars.push_back(static_cast<std::uint8_t>(byte));
       i += 3;
-      continue;
+    } else {
+      // Any other byte, and a tilde that starts no escape, is itself.
+      codeChars.push_back(static_cast<std::uint8_t>(text[i]));
+      ++i;
     }
-    codeChars.push_back('~');
-    ++i;
   }
+}
+
+const char *Code39FullAscii(std::uint8_t byte) {
+  return byte < std::size(Code39ExtMap) ? Code39ExtMap[byte] : "";
 }
 
 void CBarcodeSymCode39Ext::BuildCodeChars() {
@@ -263,8 +206,7 @@ bool CBarcodeSymCode39Ext::Encode() {
   std::string expanded;
   expanded.reserve(2 * chars.size());
   for (std::uint8_t byte : chars)
-    if (byte < Code39ExtMap.size())
-      expanded += Code39ExtMap[byte];
+    expanded += Code39FullAscii(byte);
   return EncodeCharacters(expanded, 2 * chars.size() + 3);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,12 +24,8 @@ public:
   bool IsTextValid() override;
   void BuildDisplayText() override;
 
-  // The value (row) of a data character; false for any other byte.
-  static bool LookUpCharacter(std::uint8_t byte, std::uint8_t &value);
   // The data character of a value 0 to 42.
   static char CharacterOf(std::uint8_t value);
-  // True when text is not empty and holds data characters only.
-  static bool IsDataText(std::string_view text);
 
   // Check character of the last encode that added one.
   std::uint8_t CheckValue = 0;
@@ -37,7 +34,6 @@ protected:
   // Frames the Code 39 characters with start/stop, adds the check character
   // when asked, appends the pattern and rebuilds the display text.
   bool EncodeCharacters(std::string_view chars, std::size_t reserve);
-  void AppendCharacterPattern(std::uint8_t value);
   // The check character shown after the data, when there is one to show.
   void AppendShownCheck(std::string &text) const;
 };
@@ -58,6 +54,11 @@ public:
   // 0x7F); shared by the full-ASCII variant of Code 93.
   static bool IsFullAsciiText(std::string_view text);
 };
+
+// The full-ASCII table of Code 39: the one or two Code 39 characters that
+// stand for a byte 0 to 127, none for a byte above. Code 93 Extended reads
+// it too.
+const char *Code39FullAscii(std::uint8_t byte);
 
 // Resolves "~~" to "~" and "~hh" (two hexadecimal digits) to the byte hh,
 // which is kept only when it lies in lowest..highest; any other tilde stays

@@ -1,21 +1,17 @@
 #include "symbologies/Code93.h"
 
-#include <array>
+#include <cstring>
 #include <string>
 
 #include "symbologies/Code39.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
 namespace {
 
-struct Code93Row {
-  char Character;        // 0 for start and stop
-  std::uint8_t Width[6]; // bar, space, bar, space, bar, space in modules
-};
-
-// AIM USS Code 93 character set, element widths; the row is the value.
-static constexpr std::array<Code93Row, 49> Code93Patterns = {{
+// AIM USS Code 93 character set: bar, space, bar, space, bar, space widths.
+constexpr CharacterRow<6> Code93Patterns[] = {
     {'0', {1, 3, 1, 1, 1, 2}}, // 0
     {'1', {1, 1, 1, 2, 1, 3}}, // 1
     {'2', {1, 1, 1, 3, 1, 2}}, // 2
@@ -65,84 +61,47 @@ static constexpr std::array<Code93Row, 49> Code93Patterns = {{
     {'+', {1, 2, 2, 2, 1, 1}}, // 46: shift (+)
     {0, {1, 1, 1, 1, 4, 1}},   // 47: start
     {0, {1, 1, 1, 1, 4, 1}},   // 48: stop
-}};
-static_assert(Code93Patterns.size() == CBarcodeSymCode93::StopValue + 1,
+};
+static_assert(std::size(Code93Patterns) == CBarcodeSymCode93::StopValue + 1,
               "43 data characters, 4 shifts, start and stop");
 
-struct Code93ExtEntry {
-  std::uint8_t First;
-  std::uint8_t Second; // 0: the byte takes one character only
-};
+// Code 93's full ASCII table is that of Code 39 (Code39FullAscii) read in
+// Code 93 characters: a pair is a shift character, ($), (%), (/) or (+),
+// written as its sign, and a data character. Only "$", "%", "+" and "/",
+// which Code 39 writes as pairs, are data characters of Code 93 and stand
+// for themselves.
+constexpr char OwnDataCharacters[] = "$%+/";
 
-// AIM USS Code 93 full ASCII table: the character values of every byte 0 to
-// 127; 43 ($), 44 (%), 45 (/) and 46 (+) are the shift characters.
-static constexpr std::array<Code93ExtEntry, 128> Code93ExtMap = {{
-    {44, 30}, {43, 10}, {43, 11}, {43, 12}, // 0-3
-    {43, 13}, {43, 14}, {43, 15}, {43, 16}, // 4-7
-    {43, 17}, {43, 18}, {43, 19}, {43, 20}, // 8-11
-    {43, 21}, {43, 22}, {43, 23}, {43, 24}, // 12-15
-    {43, 25}, {43, 26}, {43, 27}, {43, 28}, // 16-19
-    {43, 29}, {43, 30}, {43, 31}, {43, 32}, // 20-23
-    {43, 33}, {43, 34}, {43, 35}, {44, 10}, // 24-27
-    {44, 11}, {44, 12}, {44, 13}, {44, 14}, // 28-31
-    {38, 0},  {45, 10}, {45, 11}, {45, 12}, // 32-35: space ! " #
-    {39, 0},  {42, 0},  {45, 15}, {45, 16}, // 36-39: $ % & '
-    {45, 17}, {45, 18}, {45, 19}, {41, 0},  // 40-43: ( ) * +
-    {45, 21}, {36, 0},  {37, 0},  {40, 0},  // 44-47: , - . /
-    {0, 0},   {1, 0},   {2, 0},   {3, 0},   // 48-51
-    {4, 0},   {5, 0},   {6, 0},   {7, 0},   // 52-55
-    {8, 0},   {9, 0},   {45, 35}, {44, 15}, // 56-59: 8 9 : ;
-    {44, 16}, {44, 17}, {44, 18}, {44, 19}, // 60-63: < = > ?
-    {44, 31}, {10, 0},  {11, 0},  {12, 0},  // 64-67
-    {13, 0},  {14, 0},  {15, 0},  {16, 0},  // 68-71
-    {17, 0},  {18, 0},  {19, 0},  {20, 0},  // 72-75
-    {21, 0},  {22, 0},  {23, 0},  {24, 0},  // 76-79
-    {25, 0},  {26, 0},  {27, 0},  {28, 0},  // 80-83
-    {29, 0},  {30, 0},  {31, 0},  {32, 0},  // 84-87
-    {33, 0},  {34, 0},  {35, 0},  {44, 20}, // 88-91: X Y Z [
-    {44, 21}, {44, 22}, {44, 23}, {44, 24}, // 92-95
-    {44, 32}, {46, 10}, {46, 11}, {46, 12}, // 96-99
-    {46, 13}, {46, 14}, {46, 15}, {46, 16}, // 100-103
-    {46, 17}, {46, 18}, {46, 19}, {46, 20}, // 104-107
-    {46, 21}, {46, 22}, {46, 23}, {46, 24}, // 108-111
-    {46, 25}, {46, 26}, {46, 27}, {46, 28}, // 112-115
-    {46, 29}, {46, 30}, {46, 31}, {46, 32}, // 116-119
-    {46, 33}, {46, 34}, {46, 35}, {44, 25}, // 120-123
-    {44, 26}, {44, 27}, {44, 28}, {44, 29}, // 124-127
-}};
-static_assert(Code93ExtMap.size() == 128, "one entry per ASCII byte");
+// The place of a shift sign among ($), (%), (/) and (+), the values after
+// the data characters.
+int ShiftIndex(char sign) {
+  constexpr char ShiftSigns[] = "$%/+";
+  return static_cast<int>(std::strchr(ShiftSigns, sign) - ShiftSigns);
+}
+
+// Appends the Code 93 values of a byte 0 to 127; nothing for a byte above.
+void AppendFullAsciiValues(std::uint8_t byte,
+                           std::vector<std::uint8_t> &values) {
+  const char own[] = {static_cast<char>(byte), '\0'};
+  const bool isOwn = byte != 0 && std::strchr(OwnDataCharacters, byte);
+  const char *entry = isOwn ? own : Code39FullAscii(byte);
+  if (entry[0] == '\0')
+    return;
+  if (entry[1] != '\0')
+    values.push_back(static_cast<std::uint8_t>(CBarcodeSymCode93::ShiftDollar +
+                                               ShiftIndex(*entry++)));
+  std::uint8_t value = 0;
+  FindCharacter(Code93Patterns, CBarcodeSymCode93::DataCharacterCount,
+                static_cast<std::uint8_t>(*entry), value);
+  values.push_back(value);
+}
 
 // Weights of the check characters run 1, 2, ... from the last value back and
 // start again at 1 after this many values.
 constexpr unsigned CheckCWeightLimit = 20;
 constexpr unsigned CheckKWeightLimit = 15;
 
-BarElement BarOfWidth(std::uint8_t modules) {
-  static constexpr BarElement Bars[] = {Bar1, Bar2, Bar3, Bar4};
-  return Bars[modules - 1];
-}
-
-BarElement SpaceOfWidth(std::uint8_t modules) {
-  static constexpr BarElement Spaces[] = {Space1, Space2, Space3, Space4};
-  return Spaces[modules - 1];
-}
-
 } // namespace
-
-bool CBarcodeSymCode93::LookUpCharacter(std::uint8_t byte,
-                                        std::uint8_t &value) {
-  for (std::uint8_t i = 0; i < DataCharacterCount; ++i) {
-    if (static_cast<std::uint8_t>(Code93Patterns[i].Character) == byte) {
-      value = i;
-      return true;
-    }
-  }
-  return false;
-}
-
-char CBarcodeSymCode93::CharacterOf(std::uint8_t value) {
-  return value < StartValue ? Code93Patterns[value].Character : '\0';
-}
 
 std::uint8_t
 CBarcodeSymCode93::Code93CheckValue(const std::vector<std::uint8_t> &values,
@@ -157,23 +116,20 @@ CBarcodeSymCode93::Code93CheckValue(const std::vector<std::uint8_t> &values,
   return static_cast<std::uint8_t>(sum);
 }
 
-bool CBarcodeSymCode93::IsTextValid() {
-  const std::string &text = Settings.BarText;
-  if (text.empty())
-    return false;
-  std::uint8_t value = 0;
-  for (char c : text)
-    if (!LookUpCharacter(static_cast<std::uint8_t>(c), value))
-      return false;
-  return true;
+char CBarcodeSymCode93::CharacterOf(std::uint8_t value) {
+  return value < StartValue ? Code93Patterns[value].Character : '\0';
 }
 
-void CBarcodeSymCode93::AppendCharacterPattern(std::uint8_t value) {
-  const Code93Row &row = Code93Patterns[value];
-  for (int i = 0; i < 6; i += 2) {
-    AppendElement(BarOfWidth(row.Width[i]));
-    AppendElement(SpaceOfWidth(row.Width[i + 1]));
-  }
+bool CBarcodeSymCode93::IsTextValid() {
+  return IsTextOfCharacters(Code93Patterns, DataCharacterCount,
+                            Settings.BarText);
+}
+
+std::vector<std::uint8_t> CBarcodeSymCode93::StartValues() const {
+  std::vector<std::uint8_t> values;
+  values.reserve(Settings.CodeChars.size() + 10);
+  values.push_back(StartValue);
+  return values;
 }
 
 void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
@@ -183,8 +139,9 @@ void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
   CheckK = Code93CheckValue(values, false);
   values.push_back(CheckK);
   values.push_back(StopValue);
+  // Characters follow each other without a gap.
   for (std::uint8_t value : values)
-    AppendCharacterPattern(value);
+    AppendRow(Elements, Code93Patterns[value].Widths);
   // The stop character ends in a space; the termination bar closes it.
   AppendElement(Bar1);
   BuildDisplayText();
@@ -193,18 +150,12 @@ void CBarcodeSymCode93::EncodeValues(std::vector<std::uint8_t> &values) {
 bool CBarcodeSymCode93::Encode() {
   if (!PrepareEncode())
     return false;
-  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
-  std::vector<std::uint8_t> values;
-  values.reserve(chars.size() + 10);
-  values.push_back(StartValue);
-  for (std::uint8_t byte : chars) {
-    std::uint8_t value = 0;
-    if (!LookUpCharacter(byte, value)) {
-      // Never reached after IsTextValid; refuse to draw a partial symbol.
-      TextValid = false;
-      return false;
-    }
-    values.push_back(value);
+  std::vector<std::uint8_t> values = StartValues();
+  if (!FindCharacters(Code93Patterns, DataCharacterCount, Settings.CodeChars,
+                      values)) {
+    // Never reached after IsTextValid; refuse to draw a partial symbol.
+    TextValid = false;
+    return false;
   }
   EncodeValues(values);
   return true;
@@ -223,6 +174,8 @@ void CBarcodeSymCode93::BuildDisplayText() {
   Settings.DisplayText = std::move(text);
 }
 
+// Code 93 Extended
+
 bool CBarcodeSymCode93Ext::IsTextValid() {
   return CBarcodeSymCode39Ext::IsFullAsciiText(Settings.BarText);
 }
@@ -234,18 +187,9 @@ void CBarcodeSymCode93Ext::BuildCodeChars() {
 bool CBarcodeSymCode93Ext::Encode() {
   if (!PrepareEncode())
     return false;
-  const std::vector<std::uint8_t> &chars = Settings.CodeChars;
-  std::vector<std::uint8_t> values;
-  values.reserve(chars.size() + 10);
-  values.push_back(StartValue);
-  for (std::uint8_t byte : chars) {
-    if (byte >= Code93ExtMap.size())
-      continue;
-    const Code93ExtEntry &entry = Code93ExtMap[byte];
-    values.push_back(entry.First);
-    if (entry.Second != 0)
-      values.push_back(entry.Second);
-  }
+  std::vector<std::uint8_t> values = StartValues();
+  for (std::uint8_t byte : Settings.CodeChars)
+    AppendFullAsciiValues(byte, values);
   EncodeValues(values);
   return true;
 }

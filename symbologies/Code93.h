@@ -14,11 +14,9 @@ namespace strixel {
 class CBarcodeSymCode93 : public CBarcodeSym {
 public:
   static constexpr std::uint8_t DataCharacterCount = 43;
-  // Shift characters, used by the full-ASCII variant.
+  // The first of the shift characters ($), (%), (/) and (+), values 43 to
+  // 46, which the full-ASCII variant uses.
   static constexpr std::uint8_t ShiftDollar = 43;
-  static constexpr std::uint8_t ShiftPercent = 44;
-  static constexpr std::uint8_t ShiftSlash = 45;
-  static constexpr std::uint8_t ShiftPlus = 46;
   static constexpr std::uint8_t StartValue = 47;
   static constexpr std::uint8_t StopValue = 48;
 
@@ -28,8 +26,6 @@ public:
   bool IsTextValid() override;
   void BuildDisplayText() override;
 
-  // The value (row 0 to 42) of a data character; false for any other byte.
-  static bool LookUpCharacter(std::uint8_t byte, std::uint8_t &value);
   // The character byte of a value 0 to 46 (a shift shows as $ % / +).
   static char CharacterOf(std::uint8_t value);
   // Check character C (weights up to 20) or K (weights up to 15) of values.
@@ -40,11 +36,12 @@ public:
   std::uint8_t CheckK = 0;
 
 protected:
+  // A value list that holds the start character, with room for the text.
+  std::vector<std::uint8_t> StartValues() const;
   // Appends both check characters, the stop character, the pattern and the
   // termination bar to a value list that begins with the start character,
   // and rebuilds the display text.
   void EncodeValues(std::vector<std::uint8_t> &values);
-  void AppendCharacterPattern(std::uint8_t value);
   void AppendShownChecks(std::string &text) const;
 };
 

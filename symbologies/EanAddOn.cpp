@@ -1,5 +1,8 @@
 #include "symbologies/EanAddOn.h"
 
+#include <iterator>
+
+#include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 #include "symbologies/UpcE.h"
 
@@ -7,18 +10,14 @@ namespace strixel {
 
 namespace {
 
-// EAN-2 parity table: parities of the two digits by the value modulo 4
-// (true: odd parity, set A; false: even parity, set B).
-constexpr bool O = true;
-constexpr bool E = false;
-static constexpr bool Ean2Parity[4][2] = {{O, O}, {O, E}, {E, O}, {E, E}};
-static_assert(sizeof(Ean2Parity) / sizeof(Ean2Parity[0]) == 4,
-              "one row per value modulo 4");
+using namespace Parity;
+
+// EAN-2 parity table: parities of the two digits by the value modulo 4.
+constexpr bool Ean2Parity[][2] = {{O, O}, {O, E}, {E, O}, {E, E}};
+static_assert(std::size(Ean2Parity) == 4, "one row per value modulo 4");
 
 bool HasDigitsOfLength(const CBarcodeSym &symbol, std::size_t length) {
-  const std::string &text = symbol.Settings.BarText;
-  return symbol.HasText() && CBarcodeSym::IsAllDigits(text) &&
-         text.size() == length;
+  return symbol.HasDigitText() && symbol.Settings.BarText.size() == length;
 }
 
 void AppendAddOnStart(std::vector<std::uint8_t> &elements) {
@@ -30,7 +29,7 @@ void AppendAddOnSeparator(std::vector<std::uint8_t> &elements) {
 }
 
 int CodeDigit(const CBarcodeSym &symbol, std::size_t k) {
-  return symbol.Settings.CodeChars[k] - '0';
+  return DigitValue(symbol.Settings.CodeChars[k]);
 }
 
 } // namespace

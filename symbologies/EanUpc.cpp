@@ -1,72 +1,73 @@
 #include "symbologies/EanUpc.h"
 
+#include <iterator>
 #include <string>
 
+#include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
 
 namespace {
 
+using namespace Parity;
+
 // EAN-13 first-digit table: parity of the six left-hand digits for each
-// leading digit (true: odd parity, set A; false: even parity, set B).
-constexpr bool O = true;
-constexpr bool E = false;
-static constexpr bool Ean13FirstDigitParity[10][6] = {
+// leading digit.
+constexpr bool Ean13FirstDigitParity[][6] = {
     {O, O, O, O, O, O}, {O, O, E, O, E, E}, {O, O, E, E, O, E},
     {O, O, E, E, E, O}, {O, E, O, O, E, E}, {O, E, E, O, O, E},
     {O, E, E, E, O, O}, {O, E, O, E, O, E}, {O, E, O, E, E, O},
     {O, E, E, O, E, O},
 };
-static_assert(sizeof(Ean13FirstDigitParity) /
-                      sizeof(Ean13FirstDigitParity[0]) ==
-                  10,
+static_assert(std::size(Ean13FirstDigitParity) == 10,
               "one row per leading digit");
 
-constexpr std::size_t Ean13DataDigits = 12;
-constexpr std::size_t Ean8DataDigits = 7;
-constexpr std::size_t UpcADataDigits = 11;
+// What tells the three full-size numbers apart.
+struct RetailNumber {
+  std::size_t DataDigits;
+  // Weights 1, 3, ... for EAN-13's even count of data digits, 3, 1, ... for
+  // the odd ones, so that the rightmost data digit always weighs 3.
+  int (*CheckDigit)(std::string_view text, std::size_t n);
+  std::size_t HalfDigits;
+  // EAN-13's leading digit has no bars of its own: it selects the parities
+  // of the left half. The other numbers' left digits all have odd parity.
+  bool LeadingDigitInParities;
+};
 
-bool IsRetailNumber(const CBarcodeSym &symbol, std::size_t dataDigits) {
-  const std::string &text = symbol.Settings.BarText;
-  return symbol.HasText() && CBarcodeSym::IsAllDigits(text) &&
-         (text.size() == dataDigits || text.size() == dataDigits + 1);
-}
-
-// The data digits followed by the computed check digit; a check digit given
-// in the text is dropped, since a wrong one would make an unreadable symbol.
-void SetRetailCodeChars(CBarcodeSym &symbol, std::size_t dataDigits,
-                        int checkDigit) {
-  const std::string &text = symbol.Settings.BarText;
-  std::vector<std::uint8_t> chars(text.begin(), text.begin() + dataDigits);
-  chars.push_back(static_cast<std::uint8_t>('0' + checkDigit));
-  symbol.SetCodeChars(chars.begin(), chars.end());
-}
-
-void SetRetailDisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
-                          int checkDigit) {
-  CBarcodeProps &settings = symbol.Settings;
-  settings.DisplayText.assign(settings.BarText, 0, dataDigits);
-  if (settings.ShowCheck)
-    settings.DisplayText.push_back(static_cast<char>('0' + checkDigit));
+constexpr RetailNumber NumberOf(BarcodeType type) {
+  switch (type) {
+  case Ean13:
+    return {12, CheckDigit13, 6, true};
+  case Ean8:
+    return {7, CheckDigit31, 4, false};
+  default:
+    return {11, CheckDigit31, 6, false};
+  }
 }
 
 int CodeDigit(const CBarcodeSym &symbol, std::size_t k) {
-  return symbol.Settings.CodeChars[k] - '0';
+  return DigitValue(symbol.Settings.CodeChars[k]);
 }
 
-// Left half in set A, centre guard, right half in set C: the layout of EAN-8
-// and UPC-A, whose left digits all have odd parity.
-void AppendOddLeftRightHalves(CBarcodeSym &symbol, std::size_t halfDigits) {
+// Left guard, the left half, centre guard, the right half (set C), right
+// guard.
+void AppendRetailHalves(CBarcodeSym &symbol, const RetailNumber &number) {
   std::vector<std::uint8_t> &elements = symbol.Elements;
+  const std::size_t first = number.LeadingDigitInParities ? 1 : 0;
+  // Row 0, all odd parity, serves the other numbers: an EAN-13 whose leading
+  // digit is 0 is a UPC-A.
+  const int leading = number.LeadingDigitInParities ? CodeDigit(symbol, 0) : 0;
+  const bool *parity = Ean13FirstDigitParity[leading];
   AppendRetailSideGuard(elements);
   bool nextIsBar = false;
-  for (std::size_t k = 0; k < halfDigits; ++k)
-    AppendRetailDigit(elements, CodeDigit(symbol, k), nextIsBar);
+  for (std::size_t k = 0; k < number.HalfDigits; ++k)
+    AppendRetailDigitParity(elements, CodeDigit(symbol, first + k), parity[k],
+                            nextIsBar);
   AppendRetailCentreGuard(elements);
   nextIsBar = true;
-  for (std::size_t k = halfDigits; k < 2 * halfDigits; ++k)
-    AppendRetailDigit(elements, CodeDigit(symbol, k), nextIsBar);
+  for (std::size_t k = number.HalfDigits; k < 2 * number.HalfDigits; ++k)
+    AppendRetailDigit(elements, CodeDigit(symbol, first + k), nextIsBar);
   AppendRetailSideGuard(elements);
 }
 
@@ -80,124 +81,52 @@ void AppendRetailCentreGuard(std::vector<std::uint8_t> &elements) {
   elements.insert(elements.end(), {Space1, GuardBar, Space1, GuardBar, Space1});
 }
 
-void CBarcodeSymEAN13::DrawRetailSymbolText(const CBarcodeSym &symbol,
-                                            CImageWriter &canvas, int x,
-                                            int y) {
+void DrawRetailSymbolText(const CBarcodeSym &symbol, CImageWriter &canvas,
+                          int x, int y) {
   const CBarcodeProps &settings = symbol.Settings;
   if (!settings.ShowText)
     return;
   const int align = settings.TextAlign;
-  if (settings.ShowGuard || align == 4 || align == 5 || align == 6)
+  if (settings.ShowGuard || align == RetailFirstDigitOutside ||
+      align == RetailFirstAndLastDigitOutside || align == RetailDigitsInside)
     symbol.DrawRetailText(canvas, x, y, settings.DisplayText);
   else
     symbol.DrawTextLine(canvas, x, y, settings.DisplayText);
 }
 
-// EAN-13
-
-bool CBarcodeSymEAN13::IsTextValid() {
-  return IsRetailNumber(*this, Ean13DataDigits);
+template <BarcodeType Type> int CBarcodeSymRetail<Type>::CheckDigit() const {
+  return NumberOf(Type).CheckDigit(Settings.BarText, NumberOf(Type).DataDigits);
 }
 
-void CBarcodeSymEAN13::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  SetRetailCodeChars(*this, Ean13DataDigits,
-                     CheckDigit13(Settings.BarText, Ean13DataDigits));
+template <BarcodeType Type> bool CBarcodeSymRetail<Type>::IsTextValid() {
+  return IsGs1Number(Settings.BarText, NumberOf(Type).DataDigits);
 }
 
-void CBarcodeSymEAN13::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  SetRetailDisplayText(*this, Ean13DataDigits,
-                       CheckDigit13(Settings.BarText, Ean13DataDigits));
+template <BarcodeType Type> void CBarcodeSymRetail<Type>::BuildCodeChars() {
+  if (IsTextValid())
+    SetGs1CodeChars(*this, NumberOf(Type).DataDigits, CheckDigit());
 }
 
-bool CBarcodeSymEAN13::Encode() {
+template <BarcodeType Type> void CBarcodeSymRetail<Type>::BuildDisplayText() {
+  if (IsTextValid())
+    SetGs1DisplayText(*this, NumberOf(Type).DataDigits, CheckDigit());
+}
+
+template <BarcodeType Type> bool CBarcodeSymRetail<Type>::Encode() {
   if (!PrepareEncode())
     return false;
-  // The leading digit has no bars: it selects the parities of the left half.
-  const bool *parity = Ean13FirstDigitParity[CodeDigit(*this, 0)];
-  AppendRetailSideGuard(Elements);
-  bool nextIsBar = false;
-  for (std::size_t k = 1; k <= 6; ++k)
-    AppendRetailDigitParity(Elements, CodeDigit(*this, k), parity[k - 1],
-                            nextIsBar);
-  AppendRetailCentreGuard(Elements);
-  nextIsBar = true;
-  for (std::size_t k = 7; k <= 12; ++k)
-    AppendRetailDigit(Elements, CodeDigit(*this, k), nextIsBar);
-  AppendRetailSideGuard(Elements);
+  AppendRetailHalves(*this, NumberOf(Type));
   return true;
 }
 
-void CBarcodeSymEAN13::DrawText(CImageWriter &canvas, int x, int y,
-                                int /*textHeight*/) const {
+template <BarcodeType Type>
+void CBarcodeSymRetail<Type>::DrawText(CImageWriter &canvas, int x, int y,
+                                       int /*textHeight*/) const {
   DrawRetailSymbolText(*this, canvas, x, y);
 }
 
-// EAN-8
-
-bool CBarcodeSymEAN8::IsTextValid() {
-  return IsRetailNumber(*this, Ean8DataDigits);
-}
-
-void CBarcodeSymEAN8::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  SetRetailCodeChars(*this, Ean8DataDigits,
-                     CheckDigit31(Settings.BarText, Ean8DataDigits));
-}
-
-void CBarcodeSymEAN8::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  SetRetailDisplayText(*this, Ean8DataDigits,
-                       CheckDigit31(Settings.BarText, Ean8DataDigits));
-}
-
-bool CBarcodeSymEAN8::Encode() {
-  if (!PrepareEncode())
-    return false;
-  AppendOddLeftRightHalves(*this, 4);
-  return true;
-}
-
-void CBarcodeSymEAN8::DrawText(CImageWriter &canvas, int x, int y,
-                               int /*textHeight*/) const {
-  CBarcodeSymEAN13::DrawRetailSymbolText(*this, canvas, x, y);
-}
-
-// UPC-A
-
-bool CBarcodeSymUPCA::IsTextValid() {
-  return IsRetailNumber(*this, UpcADataDigits);
-}
-
-void CBarcodeSymUPCA::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  SetRetailCodeChars(*this, UpcADataDigits,
-                     CheckDigit31(Settings.BarText, UpcADataDigits));
-}
-
-void CBarcodeSymUPCA::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  SetRetailDisplayText(*this, UpcADataDigits,
-                       CheckDigit31(Settings.BarText, UpcADataDigits));
-}
-
-bool CBarcodeSymUPCA::Encode() {
-  if (!PrepareEncode())
-    return false;
-  AppendOddLeftRightHalves(*this, 6);
-  return true;
-}
-
-void CBarcodeSymUPCA::DrawText(CImageWriter &canvas, int x, int y,
-                               int /*textHeight*/) const {
-  CBarcodeSymEAN13::DrawRetailSymbolText(*this, canvas, x, y);
-}
+template class CBarcodeSymRetail<Ean13>;
+template class CBarcodeSymRetail<Ean8>;
+template class CBarcodeSymRetail<UpcA>;
 
 } // namespace strixel

@@ -1,7 +1,9 @@
 #include "symbologies/Gs1128.h"
 
+#include <iterator>
 #include <string_view>
 
+#include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
@@ -21,8 +23,7 @@ constexpr AIRange PredefinedLengthAIs[] = {
     {17, 17},     {20, 20},     {3100, 3600}, {410, 412},
     {8001, 8001}, {8005, 8005}, {8100, 8102},
 };
-static_assert(sizeof(PredefinedLengthAIs) / sizeof(PredefinedLengthAIs[0]) ==
-                  11,
+static_assert(std::size(PredefinedLengthAIs) == 11,
               "eleven ranges of identifiers");
 
 constexpr std::string_view TagOpening = "<AI";
@@ -32,10 +33,6 @@ constexpr std::size_t MaxTagDigits = 5;
 // The scan of a tag looks one digit further than a tag may hold, so that a
 // sixth digit ends it as literal text.
 constexpr std::size_t ScannedTagDigits = MaxTagDigits + 1;
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 bool StartsWithAt(const std::string &text, std::size_t position,
                   std::string_view prefix) {
@@ -47,12 +44,8 @@ int DecimalValue(const std::string &text, std::size_t first,
                  std::size_t count) {
   int value = 0;
   for (std::size_t i = first; i < first + count; ++i)
-    value = value * 10 + (text[i] - '0');
+    value = value * 10 + DigitValue(text[i]);
   return value;
-}
-
-char DigitChar(int digit) {
-  return static_cast<char>('0' + digit);
 }
 
 } // namespace
@@ -101,15 +94,8 @@ CBarcodeSymUCCEAN128::ReadMarkup(const std::string &text,
 }
 
 bool CBarcodeSymUCCEAN128::IsTextValid() {
-  if (!HasText())
-    return false;
-  // Code 128 has values only for the bytes 32 to 134.
-  for (char c : Settings.BarText) {
-    const auto b = static_cast<std::uint8_t>(c);
-    if (b < 32 || b > LastSpecialByte)
-      return false;
-  }
-  return true;
+  // Any markup is accepted, but every byte must have a Code 128 value.
+  return HasText() && HasCode128Values(Settings.BarText);
 }
 
 void CBarcodeSymUCCEAN128::BuildCodeChars() {
@@ -172,25 +158,18 @@ void CBarcodeSymUCCEAN128::BuildDisplayText() {
 }
 
 bool CBarcodeSymUCCEAN128::Encode() {
-  CheckValue = 0;
-  if (!PrepareEncode())
+  Values values;
+  if (!StartValues(values))
     return false;
   // The automatic choice starts as if set C were current, and FNC1 exists
   // in set C: a text that opens with a tag starts Start C, FNC1.
-  Values values;
-  values.reserve(Settings.CodeChars.size() + 10);
   EncodeAuto(values);
-  CheckValue = Code128Checksum(values);
-  values.push_back(CheckValue);
-  AppendSymbolPattern(values);
-  BuildDisplayText();
-  return true;
+  return FinishSymbol(values);
 }
 
 bool CBarcodeSymSSCC18::IsTextValid() {
-  const std::size_t length = Settings.BarText.size();
-  return HasText() && IsAllDigits(Settings.BarText) &&
-         (length == 2 + DataDigits || length == 2 + DataDigits + 1);
+  // The application identifier's two digits come first.
+  return IsGs1Number(Settings.BarText, 2 + DataDigits);
 }
 
 void CBarcodeSymSSCC18::BuildCodeChars() {
@@ -223,50 +202,30 @@ void CBarcodeSymSSCC18::BuildDisplayText() {
 }
 
 bool CBarcodeSymEAN14::IsTextValid() {
-  const std::size_t length = Settings.BarText.size();
-  return HasText() && IsAllDigits(Settings.BarText) &&
-         (length == DataDigits || length == DataDigits + 1);
-}
-
-char CBarcodeSymEAN14::CheckDigitChar() const {
-  return DigitChar(CheckDigit31(Settings.BarText, DataDigits));
+  return IsGs1Number(Settings.BarText, Gtin14DataDigits);
 }
 
 void CBarcodeSymEAN14::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  // A fourteenth digit in the text gives way to the computed check digit.
-  std::string digits(Settings.BarText, 0, DataDigits);
-  digits.push_back(CheckDigitChar());
-  SetCodeChars(digits.begin(), digits.end());
+  SetGtin14CodeChars(*this);
 }
 
 void CBarcodeSymEAN14::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  std::string &display = Settings.DisplayText;
-  display.assign(Settings.BarText, 0, DataDigits);
-  if (Settings.ShowCheck)
-    display.push_back(CheckDigitChar());
+  if (IsTextValid())
+    SetGs1DisplayText(*this, Gtin14DataDigits,
+                      Gtin14CheckDigit(Settings.BarText));
 }
 
 bool CBarcodeSymEAN14::Encode() {
-  CheckValue = 0;
-  if (!PrepareEncode())
+  Values values;
+  if (!StartValues(values))
     return false;
   // FNC1 after the start marks the symbol as GS1 data; the 14 digits are
   // seven set C pairs.
   const std::vector<std::uint8_t> &chars = Settings.CodeChars;
-  Values values;
-  values.reserve(chars.size() + 10);
   values.push_back(StartC);
   values.push_back(Fnc1);
   AppendRunC(values, chars.data(), chars.size(), false);
-  CheckValue = Code128Checksum(values);
-  values.push_back(CheckValue);
-  AppendSymbolPattern(values);
-  BuildDisplayText();
-  return true;
+  return FinishSymbol(values);
 }
 
 } // namespace strixel

@@ -57,8 +57,6 @@ public:
 // EAN-14: 13 digits and their check digit in Code 128 set C after FNC1.
 class CBarcodeSymEAN14 : public CBarcodeSymCode128 {
 public:
-  static constexpr std::size_t DataDigits = 13;
-
   explicit CBarcodeSymEAN14(const CBarcodeProps &props)
       : CBarcodeSymCode128(props) {}
 
@@ -66,9 +64,6 @@ public:
   bool IsTextValid() override;
   void BuildCodeChars() override;
   void BuildDisplayText() override;
-
-private:
-  char CheckDigitChar() const;
 };
 
 } // namespace strixel

@@ -4,25 +4,30 @@
 #include <string>
 #include <string_view>
 
+#include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
+#include "symbologies/RetailDigits.h"
+
 namespace strixel {
 
 namespace {
 
-// MSI digit bits: the binary-coded decimal form of each digit, most
-// significant bit first.
-static constexpr bool MsiDigitBits[10][4] = {
-    {0, 0, 0, 0}, {0, 0, 0, 1}, {0, 0, 1, 0}, {0, 0, 1, 1}, {0, 1, 0, 0},
-    {0, 1, 0, 1}, {0, 1, 1, 0}, {0, 1, 1, 1}, {1, 0, 0, 0}, {1, 0, 0, 1},
+using namespace NarrowWide;
+
+// MSI digit patterns: the four bits of the digit's binary form, most
+// significant first, each a bar and a space: W N for a 1, N W for a 0.
+constexpr std::uint8_t MsiPatterns[][8] = {
+    {N, W, N, W, N, W, N, W}, {N, W, N, W, N, W, W, N},
+    {N, W, N, W, W, N, N, W}, {N, W, N, W, W, N, W, N},
+    {N, W, W, N, N, W, N, W}, {N, W, W, N, N, W, W, N},
+    {N, W, W, N, W, N, N, W}, {N, W, W, N, W, N, W, N},
+    {W, N, N, W, N, W, N, W}, {W, N, N, W, N, W, W, N},
 };
-static_assert(std::size(MsiDigitBits) == 10, "one row per digit");
+static_assert(std::size(MsiPatterns) == 10, "one row per digit");
 
-// MSI start and stop characters.
-static constexpr BarElement MsiStart[] = {WideBar, Space1};
-static constexpr BarElement MsiStop[] = {Bar1, WideSpace, Bar1};
-
-int DigitValue(char c) {
-  return c - '0';
-}
+// MSI start and stop characters, from a bar.
+constexpr std::uint8_t MsiStart[] = {W, N};
+constexpr std::uint8_t MsiStop[] = {N, W, N};
 
 // Sum of the decimal digits of twice the number written by digits, formed
 // exactly however many digits there are.
@@ -56,52 +61,35 @@ int CBarcodeSymMSI::MsiCheckDigit() const {
       sum += DigitValue(text[i]);
   }
   sum += DoubledDigitSum(doubled);
-  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
-  return (10 - rest) % 10;
+  return TensComplement(sum);
 }
 
 bool CBarcodeSymMSI::IsTextValid() {
-  return HasText() && IsAllDigits(Settings.BarText);
+  return HasDigitText();
 }
 
 void CBarcodeSymMSI::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  CBarcodeSym::BuildCodeChars();
-  if (Settings.CalcCheck)
-    Settings.CodeChars.push_back(
-        static_cast<std::uint8_t>('0' + MsiCheckDigit()));
+  if (IsTextValid())
+    SetCodeCharsWithCheck(DigitChar(MsiCheckDigit()));
 }
 
 void CBarcodeSymMSI::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  Settings.DisplayText = Settings.BarText;
-  if (Settings.CalcCheck && Settings.ShowCheck)
-    Settings.DisplayText.push_back(static_cast<char>('0' + MsiCheckDigit()));
+  if (IsTextValid())
+    SetDisplayTextWithCheck(DigitChar(MsiCheckDigit()));
 }
 
 void CBarcodeSymMSI::AppendMsiDigit(int digit) {
-  if (digit < 0 || digit > 9)
-    return;
-  for (bool bit : MsiDigitBits[digit]) {
-    if (bit) {
-      AppendElement(WideBar);
-      AppendElement(Space1);
-    } else {
-      AppendElement(Bar1);
-      AppendElement(WideSpace);
-    }
-  }
+  if (digit >= 0 && digit <= 9)
+    AppendRow(Elements, MsiPatterns[digit]);
 }
 
 bool CBarcodeSymMSI::Encode() {
   if (!PrepareEncode())
     return false;
-  Elements.insert(Elements.end(), std::begin(MsiStart), std::end(MsiStart));
+  AppendRow(Elements, MsiStart);
   for (std::uint8_t c : Settings.CodeChars)
-    AppendMsiDigit(c - '0');
-  Elements.insert(Elements.end(), std::begin(MsiStop), std::end(MsiStop));
+    AppendMsiDigit(DigitValue(c));
+  AppendRow(Elements, MsiStop);
   return true;
 }
 

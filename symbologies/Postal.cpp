@@ -2,25 +2,65 @@
 
 #include <iterator>
 
+#include "engine/Digits.h"
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
 
 namespace {
 
-// POSTNET digit patterns: 1 a full-height bar, 0 a half-height bar.
-static constexpr bool PostalPatterns[10][5] = {
-    {1, 1, 0, 0, 0}, {0, 0, 0, 1, 1}, {0, 0, 1, 0, 1}, {0, 0, 1, 1, 0},
-    {0, 1, 0, 0, 1}, {0, 1, 0, 1, 0}, {0, 1, 1, 0, 0}, {1, 0, 0, 0, 1},
-    {1, 0, 0, 1, 0}, {1, 0, 1, 0, 0},
+// The bar heights of the postal tables: full and half.
+constexpr std::uint8_t F = 1;
+constexpr std::uint8_t H = 0;
+
+// POSTNET digit patterns: the heights of the digit's five bars.
+constexpr std::uint8_t PostalPatterns[][5] = {
+    {F, F, H, H, H}, {H, H, H, F, F}, {H, H, F, H, F}, {H, H, F, F, H},
+    {H, F, H, H, F}, {H, F, H, F, H}, {H, F, F, H, H}, {F, H, H, H, F},
+    {F, H, H, F, H}, {F, H, F, H, H},
 };
 static_assert(std::size(PostalPatterns) == 10, "one row per digit");
 
 char CorrectionDigit(const std::string &text) {
-  return static_cast<char>('0' + DigitSumCheckDigit(text));
+  return DigitChar(DigitSumCheckDigit(text));
 }
 
 } // namespace
+
+bool CBarcodeSymPostPlaNet::IsTextValid() {
+  return HasDigitText();
+}
+
+void CBarcodeSymPostPlaNet::BuildCodeChars() {
+  if (IsTextValid())
+    SetCodeCharsWithCheck(CorrectionDigit(Settings.BarText));
+}
+
+void CBarcodeSymPostPlaNet::BuildDisplayText() {
+  if (IsTextValid())
+    SetDisplayTextWithCheck(CorrectionDigit(Settings.BarText));
+}
+
+bool CBarcodeSymPostPlaNet::Encode() {
+  if (!PrepareEncode())
+    return false;
+  // PLANET writes every digit with the bar heights of POSTNET swapped.
+  const BarElement fullBar = IsPostNet ? TallBar : ShortBar;
+  const BarElement halfBar = IsPostNet ? ShortBar : TallBar;
+  AppendElement(TallBar); // frame bar
+  AppendElement(PostalSpace);
+  for (std::uint8_t c : Settings.CodeChars) {
+    for (std::uint8_t height : PostalPatterns[DigitValue(c)]) {
+      AppendElement(height == F ? fullBar : halfBar);
+      AppendElement(PostalSpace);
+    }
+  }
+  AppendElement(TallBar); // frame bar
+  return true;
+}
+
+// Layout: no drawing rule exists for postal bars, so the symbol never fits
+// a box and no image is made of it.
 
 int CBarcodeSymPostPlaNet::GetSymbolWidth(int) const {
   return NeverFits;
@@ -36,45 +76,6 @@ int CBarcodeSymPostPlaNet::FindModuleWidth(int, int) const {
 
 int CBarcodeSymPostPlaNet::GetOrigin(const CRect &, int &, int &) const {
   return 0;
-}
-
-bool CBarcodeSymPostPlaNet::IsTextValid() {
-  return HasText() && IsAllDigits(Settings.BarText);
-}
-
-void CBarcodeSymPostPlaNet::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  CBarcodeSym::BuildCodeChars();
-  if (Settings.CalcCheck)
-    Settings.CodeChars.push_back(
-        static_cast<std::uint8_t>(CorrectionDigit(Settings.BarText)));
-}
-
-void CBarcodeSymPostPlaNet::BuildDisplayText() {
-  if (!IsTextValid())
-    return;
-  Settings.DisplayText = Settings.BarText;
-  if (Settings.CalcCheck && Settings.ShowCheck)
-    Settings.DisplayText.push_back(CorrectionDigit(Settings.BarText));
-}
-
-bool CBarcodeSymPostPlaNet::Encode() {
-  if (!PrepareEncode())
-    return false;
-  // PLANET writes every digit with the bar heights of POSTNET swapped.
-  const BarElement fullBar = IsPostNet ? TallBar : ShortBar;
-  const BarElement halfBar = IsPostNet ? ShortBar : TallBar;
-  AppendElement(TallBar); // frame bar
-  AppendElement(PostalSpace);
-  for (std::uint8_t c : Settings.CodeChars) {
-    for (bool full : PostalPatterns[c - '0']) {
-      AppendElement(full ? fullBar : halfBar);
-      AppendElement(PostalSpace);
-    }
-  }
-  AppendElement(TallBar); // frame bar
-  return true;
 }
 
 } // namespace strixel

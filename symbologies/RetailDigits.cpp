@@ -1,30 +1,21 @@
 #include "symbologies/RetailDigits.h"
 
 #include "engine/BarElement.h"
+#include "engine/BarcodeSym.h"
+#include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
 
 namespace strixel {
 
 // ISO/IEC 15420 number set A: module widths space, bar, space, bar of each
 // digit; read backwards they give set B, started with a bar set C.
-static constexpr std::uint8_t RetailDigitWidths[10][4] = {
+constexpr std::uint8_t RetailDigitWidths[][4] = {
     {3, 2, 1, 1}, {2, 2, 2, 1}, {2, 1, 2, 2}, {1, 4, 1, 1}, {1, 1, 3, 2},
     {1, 2, 3, 1}, {1, 1, 1, 4}, {1, 3, 1, 2}, {1, 2, 1, 3}, {3, 1, 1, 2},
 };
-static_assert(sizeof(RetailDigitWidths) / sizeof(RetailDigitWidths[0]) == 10,
-              "one row per digit");
+static_assert(std::size(RetailDigitWidths) == 10, "one row per digit");
 
 namespace {
-
-int DigitValue(char c) {
-  return c - '0';
-}
-
-// The complement to the next multiple of ten; a negative sum (from a byte
-// below '0' that a caller failed to reject) still yields 0..9.
-int TensComplement(long long sum) {
-  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
-  return (10 - rest) % 10;
-}
 
 int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
                        int oddWeight) {
@@ -37,23 +28,12 @@ int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
   return TensComplement(sum);
 }
 
-BarElement BarOfWidth(int width) {
-  static constexpr BarElement bars[] = {Bar1, Bar2, Bar3, Bar4};
-  return bars[width - 1];
-}
-
-BarElement SpaceOfWidth(int width) {
-  static constexpr BarElement spaces[] = {Space1, Space2, Space3, Space4};
-  return spaces[width - 1];
-}
-
-void AppendWidth(std::vector<std::uint8_t> &elements, int width,
-                 bool &nextIsBar) {
-  elements.push_back(nextIsBar ? BarOfWidth(width) : SpaceOfWidth(width));
-  nextIsBar = !nextIsBar;
-}
-
 } // namespace
+
+int TensComplement(long long sum) {
+  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
+  return (10 - rest) % 10;
+}
 
 int CheckDigit31(std::string_view text, std::size_t n) {
   return WeightedCheckDigit(text, n, 3, 1);
@@ -86,6 +66,37 @@ int AddOnChecksum(std::string_view text) {
   return static_cast<int>(((sum % 10) + 10) % 10);
 }
 
+bool IsGs1Number(std::string_view text, std::size_t dataDigits) {
+  return CBarcodeSym::IsAllDigits(text) &&
+         (text.size() == dataDigits || text.size() == dataDigits + 1);
+}
+
+void SetGs1CodeChars(CBarcodeSym &symbol, std::size_t dataDigits,
+                     int checkDigit) {
+  const std::string &text = symbol.Settings.BarText;
+  std::vector<std::uint8_t> &chars = symbol.Settings.CodeChars;
+  chars.assign(text.begin(), text.begin() + dataDigits);
+  chars.push_back(static_cast<std::uint8_t>(DigitChar(checkDigit)));
+}
+
+void SetGs1DisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
+                       int checkDigit) {
+  CBarcodeProps &settings = symbol.Settings;
+  settings.DisplayText.assign(settings.BarText, 0, dataDigits);
+  if (settings.ShowCheck)
+    settings.DisplayText.push_back(DigitChar(checkDigit));
+}
+
+int Gtin14CheckDigit(std::string_view text) {
+  return CheckDigit31(text, Gtin14DataDigits);
+}
+
+void SetGtin14CodeChars(CBarcodeSym &symbol) {
+  if (symbol.IsTextValid())
+    SetGs1CodeChars(symbol, Gtin14DataDigits,
+                    Gtin14CheckDigit(symbol.Settings.BarText));
+}
+
 bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,
                        bool &nextIsBar) {
   return AppendRetailDigitParity(elements, digit, true, nextIsBar);
@@ -95,9 +106,14 @@ bool AppendRetailDigitParity(std::vector<std::uint8_t> &elements, int digit,
                              bool odd, bool &nextIsBar) {
   if (digit < 0 || digit > 9)
     return false;
-  const std::uint8_t *widths = RetailDigitWidths[digit];
-  for (int i = 0; i < 4; ++i)
-    AppendWidth(elements, odd ? widths[i] : widths[3 - i], nextIsBar);
+  const std::uint8_t(&widths)[4] = RetailDigitWidths[digit];
+  if (odd) {
+    AppendRow(elements, widths, nextIsBar);
+    return true;
+  }
+  // Even parity is the odd-parity row read backwards.
+  const std::uint8_t reversed[4] = {widths[3], widths[2], widths[1], widths[0]};
+  AppendRow(elements, reversed, nextIsBar);
   return true;
 }
 

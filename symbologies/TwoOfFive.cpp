@@ -2,51 +2,36 @@
 
 #include <iterator>
 
+#include "engine/Digits.h"
+#include "symbologies/PatternRows.h"
 #include "symbologies/RetailDigits.h"
 
 namespace strixel {
 
 namespace {
 
-constexpr BarElement N = Bar1;
-constexpr BarElement W = WideBar;
+using namespace NarrowWide;
 
-// 2 of 5 digit patterns (element weights 1, 2, 4, 7, 0; zero is 4 + 7).
-static constexpr BarElement TwoOfFivePatterns[10][5] = {
+// 2 of 5 digit patterns, narrow or wide (element weights 1, 2, 4, 7, 0; zero
+// is 4 + 7).
+constexpr std::uint8_t TwoOfFivePatterns[][5] = {
     {N, N, W, W, N}, {W, N, N, N, W}, {N, W, N, N, W}, {W, W, N, N, N},
     {N, N, W, N, W}, {W, N, W, N, N}, {N, W, W, N, N}, {N, N, N, W, W},
     {W, N, N, W, N}, {N, W, N, W, N},
 };
 static_assert(std::size(TwoOfFivePatterns) == 10, "one row per digit");
 
-// Industrial 2 of 5 start and stop: bars wide, wide, narrow and wide, narrow,
-// wide, each followed by a narrow space inside the character.
-static constexpr BarElement Industr25Start[] = {WideBar, Space1, WideBar,
-                                                Space1,  Bar1,   Space1};
-static constexpr BarElement Industr25Stop[] = {WideBar, Space1, Bar1, Space1,
-                                               WideBar};
+// Industrial 2 of 5 start and stop, from a bar: bars wide, wide, narrow and
+// wide, narrow, wide, with narrow spaces between and after the start.
+constexpr std::uint8_t Industr25Start[] = {W, N, W, N, N, N};
+constexpr std::uint8_t Industr25Stop[] = {W, N, N, N, W};
 
-// Interleaved 2 of 5 start (four narrow elements) and stop (wide bar, narrow
-// space, narrow bar).
-static constexpr BarElement Interl25Start[] = {Bar1, Space1, Bar1, Space1};
-static constexpr BarElement Interl25Stop[] = {WideBar, Space1, Bar1};
+// Interleaved 2 of 5 start and stop, from a bar.
+constexpr std::uint8_t Interl25Start[] = {N, N, N, N};
+constexpr std::uint8_t Interl25Stop[] = {W, N, N};
 
-template <std::size_t Count>
-void AppendAll(std::vector<std::uint8_t> &elements,
-               const BarElement (&sequence)[Count]) {
-  elements.insert(elements.end(), std::begin(sequence), std::end(sequence));
-}
-
-const BarElement (&PatternOf(std::uint8_t digit))[5] {
-  return TwoOfFivePatterns[digit - '0'];
-}
-
-char DigitChar(int value) {
-  return static_cast<char>('0' + value);
-}
-
-bool IsDigitText(const CBarcodeSym &symbol) {
-  return symbol.HasText() && CBarcodeSym::IsAllDigits(symbol.Settings.BarText);
+const std::uint8_t (&PatternOf(std::uint8_t digit))[5] {
+  return TwoOfFivePatterns[DigitValue(digit)];
 }
 
 } // namespace
@@ -54,7 +39,7 @@ bool IsDigitText(const CBarcodeSym &symbol) {
 // Industrial 2 of 5
 
 bool CBarcodeSymIndustr25::IsTextValid() {
-  return IsDigitText(*this);
+  return HasDigitText();
 }
 
 char CBarcodeSymIndustr25::CheckDigitChar() const {
@@ -63,35 +48,32 @@ char CBarcodeSymIndustr25::CheckDigitChar() const {
 }
 
 void CBarcodeSymIndustr25::BuildCodeChars() {
-  CBarcodeSym::BuildCodeChars();
-  if (Settings.CalcCheck)
-    Settings.CodeChars.push_back(static_cast<std::uint8_t>(CheckDigitChar()));
+  SetCodeCharsWithCheck(CheckDigitChar());
 }
 
 void CBarcodeSymIndustr25::BuildDisplayText() {
-  Settings.DisplayText = Settings.BarText;
-  if (Settings.CalcCheck && Settings.ShowCheck)
-    Settings.DisplayText.push_back(CheckDigitChar());
+  SetDisplayTextWithCheck(CheckDigitChar());
 }
 
 bool CBarcodeSymIndustr25::Encode() {
   if (!PrepareEncode())
     return false;
-  AppendAll(Elements, Industr25Start);
+  AppendRow(Elements, Industr25Start);
+  // Only the bars carry the digit; every space is narrow.
   for (std::uint8_t digit : Settings.CodeChars) {
-    for (BarElement bar : PatternOf(digit)) {
-      AppendElement(bar);
+    for (std::uint8_t width : PatternOf(digit)) {
+      AppendElement(BarOfWidth(width));
       AppendElement(Space1);
     }
   }
-  AppendAll(Elements, Industr25Stop);
+  AppendRow(Elements, Industr25Stop);
   return true;
 }
 
 // Interleaved 2 of 5
 
 bool CBarcodeSymInterl25::IsTextValid() {
-  return IsDigitText(*this);
+  return HasDigitText();
 }
 
 void CBarcodeSymInterl25::PaddedText(std::string &out,
@@ -127,39 +109,30 @@ void CBarcodeSymInterl25::BuildDisplayText() {
 bool CBarcodeSymInterl25::Encode() {
   if (!PrepareEncode())
     return false;
-  AppendAll(Elements, Interl25Start);
+  AppendRow(Elements, Interl25Start);
+  // The first digit of a pair is written in the bars, the second in the
+  // spaces between them.
   const std::vector<std::uint8_t> &digits = Settings.CodeChars;
   for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    const BarElement(&bars)[5] = PatternOf(digits[i]);
-    const BarElement(&spaces)[5] = PatternOf(digits[i + 1]);
+    const std::uint8_t(&bars)[5] = PatternOf(digits[i]);
+    const std::uint8_t(&spaces)[5] = PatternOf(digits[i + 1]);
     for (std::size_t k = 0; k < 5; ++k) {
-      AppendElement(bars[k]);
-      AppendElement(spaces[k] == WideBar ? WideSpace : Space1);
+      AppendElement(BarOfWidth(bars[k]));
+      AppendElement(SpaceOfWidth(spaces[k]));
     }
   }
-  AppendAll(Elements, Interl25Stop);
+  AppendRow(Elements, Interl25Stop);
   return true;
 }
 
 // ITF-14
 
 bool CBarcodeSymITF14::IsTextValid() {
-  const std::size_t length = Settings.BarText.size();
-  return IsDigitText(*this) &&
-         (length == DataDigits || length == DataDigits + 1);
-}
-
-char CBarcodeSymITF14::CheckDigitChar() const {
-  return DigitChar(CheckDigit31(Settings.BarText, DataDigits));
+  return IsGs1Number(Settings.BarText, Gtin14DataDigits);
 }
 
 void CBarcodeSymITF14::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
-  const std::string &text = Settings.BarText;
-  std::string digits(text, 0, DataDigits);
-  digits.push_back(CheckDigitChar());
-  SetCodeChars(digits.begin(), digits.end());
+  SetGtin14CodeChars(*this);
 }
 
 void CBarcodeSymITF14::BuildDisplayText() {
@@ -168,13 +141,13 @@ void CBarcodeSymITF14::BuildDisplayText() {
   // The number is shown in groups of 1, 2, 5 and 5 digits, two blanks
   // apart.
   std::string &display = Settings.DisplayText;
-  display.assign(Settings.BarText, 0, DataDigits);
+  display.assign(Settings.BarText, 0, Gtin14DataDigits);
   display.insert(1, "  ");
   display.insert(5, "  ");
   display.insert(12, "  ");
   if (Settings.ShowCheck) {
     display.append("  ");
-    display.push_back(CheckDigitChar());
+    display.push_back(DigitChar(Gtin14CheckDigit(Settings.BarText)));
   }
 }
 

@@ -51,17 +51,12 @@ private:
 // computed one.
 class CBarcodeSymITF14 : public CBarcodeSymInterl25 {
 public:
-  static constexpr std::size_t DataDigits = 13;
-
   explicit CBarcodeSymITF14(const CBarcodeProps &props)
       : CBarcodeSymInterl25(props) {}
 
   bool IsTextValid() override;
   void BuildCodeChars() override;
   void BuildDisplayText() override;
-
-private:
-  char CheckDigitChar() const;
 };
 
 } // namespace strixel

@@ -1,7 +1,9 @@
 #include "symbologies/UpcE.h"
 
 #include <initializer_list>
+#include <iterator>
 
+#include "engine/Digits.h"
 #include "symbologies/EanUpc.h"
 #include "symbologies/RetailDigits.h"
 
@@ -9,17 +11,16 @@ namespace strixel {
 
 namespace {
 
+using namespace Parity;
+
 // UPC-E parity table of number system 0, one row per check digit.
-constexpr bool O = true;
-constexpr bool E = false;
-static constexpr bool UpcEParityTable[10][6] = {
+constexpr bool UpcEParityTable[][6] = {
     {E, E, E, O, O, O}, {E, E, O, E, O, O}, {E, E, O, O, E, O},
     {E, E, O, O, O, E}, {E, O, E, E, O, O}, {E, O, O, E, E, O},
     {E, O, O, O, E, E}, {E, O, E, O, E, O}, {E, O, E, O, O, E},
     {E, O, O, E, O, E},
 };
-static_assert(sizeof(UpcEParityTable) / sizeof(UpcEParityTable[0]) == 10,
-              "one row per check digit");
+static_assert(std::size(UpcEParityTable) == 10, "one row per check digit");
 
 constexpr std::size_t UpcADataDigits = 11;
 constexpr std::size_t UpcEDigits = 6;
@@ -67,10 +68,9 @@ bool CBarcodeSymUPCE::CompressUpcA(std::string_view text, std::string &result) {
 
 bool CBarcodeSymUPCE::IsTextValid() {
   const std::string &text = Settings.BarText;
-  if (!HasText() || !IsAllDigits(text) ||
-      (text.size() != UpcADataDigits && text.size() != UpcADataDigits + 1))
+  if (!IsGs1Number(text, UpcADataDigits))
     return false;
-  NumberSystem = static_cast<std::uint8_t>(text[0] - '0');
+  NumberSystem = static_cast<std::uint8_t>(DigitValue(text[0]));
   if (NumberSystem > 1)
     return false;
   std::string compressed;
@@ -84,10 +84,10 @@ void CBarcodeSymUPCE::BuildDisplayText() {
   if (!IsTextValid())
     return;
   std::string &display = Settings.DisplayText;
-  display.assign(1, static_cast<char>('0' + NumberSystem));
+  display.assign(1, DigitChar(NumberSystem));
   display.append(Settings.CodeChars.begin(), Settings.CodeChars.end());
   if (Settings.ShowCheck)
-    display.push_back(static_cast<char>('0' + CheckValue));
+    display.push_back(DigitChar(CheckValue));
 }
 
 bool CBarcodeSymUPCE::Encode() {
@@ -99,7 +99,7 @@ bool CBarcodeSymUPCE::Encode() {
     bool odd = UpcEParity(CheckValue, static_cast<int>(k));
     if (NumberSystem == 1)
       odd = !odd;
-    AppendRetailDigitParity(Elements, Settings.CodeChars[k] - '0', odd,
+    AppendRetailDigitParity(Elements, DigitValue(Settings.CodeChars[k]), odd,
                             nextIsBar);
   }
   // The six-module end guard, then one more module of space.
@@ -115,7 +115,7 @@ bool CBarcodeSymUPCE::Encode() {
 
 void CBarcodeSymUPCE::DrawText(CImageWriter &canvas, int x, int y,
                                int /*textHeight*/) const {
-  CBarcodeSymEAN13::DrawRetailSymbolText(*this, canvas, x, y);
+  DrawRetailSymbolText(*this, canvas, x, y);
 }
 
 } // namespace strixel

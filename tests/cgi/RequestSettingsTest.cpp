@@ -1,3 +1,5 @@
+#include "cgi/RequestSettings.h"
+
 #include "cgi/QueryParams.h"
 #include "cgi/RequestIntake.h"
 

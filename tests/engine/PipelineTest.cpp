@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 #include "engine/BarcodeSym.h"
 
 using namespace strixel;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 
 using namespace strixel;
 

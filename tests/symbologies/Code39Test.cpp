@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 #include "support/TextFlags.h"
 #include "symbologies/Code39.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 #include "support/Code128Reader.h"
 #include "symbologies/Gs1128.h"
 

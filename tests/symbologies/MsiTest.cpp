@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 #include "symbologies/Msi.h"
 
 using namespace strixel;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/BarcodeHolder.h"
+#include "engine/BarcodeFactory.h"
 
 using namespace strixel;
 
