@@ -1,5 +1,7 @@
 #include "cgi/ImageResponse.h"
 
+#include "cgi/RequestIntake.h"
+
 #include <string>
 
 #include "cgi/HtmlPages.h"

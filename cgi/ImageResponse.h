@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cgi/RequestIntake.h"
 #include "cgi/RequestSettings.h"
 
 namespace strixel {

@@ -4,6 +4,7 @@
 #include "cgi/ImageResponse.h"
 #include "cgi/QueryParams.h"
 #include "cgi/RequestLimits.h"
+#include "cgi/RequestSettings.h"
 #include "engine/ErrorCodes.h"
 
 #include <cstddef>
@@ -13,6 +14,10 @@
 #include <string>
 
 namespace strixel {
+
+// Process-wide: the only global of the program. Off until a request with
+// debug turns it on.
+bool DebugMode = false;
 
 namespace {
 

@@ -13,10 +13,6 @@
 
 namespace strixel {
 
-// Declared with HandleRequest; defined here, where the debug parameter sets
-// it.
-bool DebugMode = false;
-
 namespace {
 
 bool IsCSpace(char c) {

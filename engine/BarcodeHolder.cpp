@@ -2,6 +2,7 @@
 
 #include "engine/BarcodeFactory.h"
 #include "engine/ErrorCodes.h"
+#include "engine/Rounding.h"
 
 namespace strixel {
 

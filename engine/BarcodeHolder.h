@@ -8,10 +8,6 @@ namespace strixel {
 
 enum SizeUnit { Mils = 0, Inches = 1, Millimetres = 2, Pixels = 3 };
 
-// Rounds to the nearest integer, halves away from zero, saturating at the
-// int range (NaN gives 0).
-int RoundHalfAway(double value);
-
 int ModuleToPixels(double size, int hres, int vres, SizeUnit unit,
                    bool horizontal, int &pixels);
 

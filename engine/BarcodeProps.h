@@ -72,20 +72,20 @@ enum TextAlignment : std::int32_t {
 // Colours are stored with red in the low byte (0x00BBGGRR).
 class CBarcodeProps {
 public:
-  std::int32_t BarType = 0;
+  std::int32_t BarType = Interleaved2of5;
   std::string BarText = "012345";
   std::vector<std::uint8_t> CodeChars;
   std::string DisplayText;
   std::uint32_t TextColor = 0;
   std::uint32_t ForeColor = 0;
   std::uint32_t BackColor = 0xFFFFFF;
-  std::int32_t BarAlign = 2;
-  std::int32_t Orientation = 0;
+  std::int32_t BarAlign = BarsCentred;
+  std::int32_t Orientation = Rotate0;
   bool ShowGuard = true;
   bool ShowQuietZone = true;
   bool ShowText = true;
   bool TextBottomTop = true;
-  std::int32_t TextAlign = 0;
+  std::int32_t TextAlign = TextAtStart;
   bool ShowStSt = false;
   bool ShowCheck = true;
   bool CalcCheck = true;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/BarcodeHolder.h"
+#include "engine/Rounding.h"
 #include "support/TestSymbols.h"
 
 using namespace strixel;
