@@ -26,6 +26,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "servers"))
 
 import web_servers  # noqa: E402
+from run_server_tests import Results  # noqa: E402
 from selenium import webdriver  # noqa: E402
 from selenium.common.exceptions import TimeoutException  # noqa: E402
 from selenium.common.exceptions import WebDriverException  # noqa: E402
@@ -56,21 +57,6 @@ fetch(document.getElementById("barcode").src)
   })
   .catch((e) => done("failed: " + e));
 """
-
-
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, name, condition, detail=""):
-        if condition:
-            self.passed += 1
-            print("PASS " + name)
-        else:
-            self.failed.append(name)
-            print("FAIL %s%s" % (name, ": " + repr(detail) if detail else ""))
-        return condition
 
 
 class Page:
