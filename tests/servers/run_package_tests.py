@@ -177,17 +177,15 @@ events {{ worker_connections 64; }}
 http {{
     include /etc/nginx/mime.types;
     access_log {folder}/access.log;
-    client_body_temp_path {temp}/body;
-    fastcgi_temp_path {temp}/fastcgi;
-    proxy_temp_path {temp}/proxy;
-    uwsgi_temp_path {temp}/uwsgi;
-    scgi_temp_path {temp}/scgi;
+{temp_paths}
     server {{
         listen 127.0.0.1:{port};
         include {examples}/nginx.conf;
     }}
 }}
-""".format(folder=self.folder, temp=temp, port=self.port,
+""".format(folder=self.folder,
+           temp_paths=web_servers.nginx_temp_paths(temp),
+           port=self.port,
            examples=EXAMPLES))
         argv = ["nginx", "-p", self.folder, "-c", conf, "-e",
                 os.path.join(self.folder, "error.log")]
@@ -320,11 +318,7 @@ def main():
             check_nginx(results, out, direct_png)
         finally:
             check_removed(results, files)
-    for name in results.failed:
-        print("FAILED: " + name)
-    print("package: %d passed, %d failed" % (results.passed,
-                                             len(results.failed)))
-    return 1 if results.failed else 0
+    return results.finish("package")
 
 
 if __name__ == "__main__":

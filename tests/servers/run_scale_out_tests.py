@@ -102,15 +102,13 @@ http {{
     # unbuffered, so it can be counted at once.
     log_format hosts "$upstream_addr $request_uri";
     access_log {folder}/access.log hosts;
-    client_body_temp_path {temp}/body;
-    fastcgi_temp_path {temp}/fastcgi;
-    proxy_temp_path {temp}/proxy;
-    uwsgi_temp_path {temp}/uwsgi;
-    scgi_temp_path {temp}/scgi;
+{temp_paths}
     # docs/scale-out.md:
 {snippet}
 }}
-""".format(folder=self.folder, temp=temp, snippet=text))
+""".format(folder=self.folder,
+           temp_paths=web_servers.nginx_temp_paths(temp),
+           snippet=text))
         argv = ["nginx", "-p", self.folder, "-c", conf, "-e",
                 os.path.join(self.folder, "error.log")]
         check = subprocess.run(argv + ["-t"], capture_output=True, text=True)
@@ -278,11 +276,7 @@ def main():
     if "cached" in rates and rates.get("uncached"):
         print("the cache answers %.0f times the uncached rate" %
               (rates["cached"] / rates["uncached"]))
-    for name in results.failed:
-        print("FAILED: " + name)
-    print("scale-out: %d passed, %d failed" % (results.passed,
-                                               len(results.failed)))
-    return 1 if results.failed else 0
+    return results.finish("scale-out")
 
 
 if __name__ == "__main__":

@@ -73,6 +73,15 @@ class Results:
             print("FAIL %s%s" % (name, ": " + detail if detail else ""))
         return condition
 
+    def finish(self, suite):
+        """Lists the failed checks and the suite's closing line; the exit
+        code of the suite."""
+        for name in self.failed:
+            print("FAILED: " + name)
+        print("%s: %d passed, %d failed" % (suite, self.passed,
+                                            len(self.failed)))
+        return 1 if self.failed else 0
+
 
 def http_request(port, method, path, body=None):
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
@@ -403,11 +412,7 @@ def main():
             check_browser(results, cgi, out)
         except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
             results.check("chromium run", False, str(e))
-    for name in results.failed:
-        print("FAILED: " + name)
-    print("servers: %d passed, %d failed" % (results.passed,
-                                             len(results.failed)))
-    return 1 if results.failed else 0
+    return results.finish("servers")
 
 
 if __name__ == "__main__":

@@ -21,6 +21,17 @@ import readme_snippets
 CGI_PATH = "/cgi-bin/strixel.cgi"
 
 
+def nginx_temp_paths(temp):
+    """nginx's temporary folders under temp, for an nginx.conf's http block:
+    the compiled-in ones belong to the system's nginx."""
+    return "\n".join("    %s_temp_path %s/%s;" % (kind, temp, folder)
+                     for kind, folder in (("client_body", "body"),
+                                          ("fastcgi", "fastcgi"),
+                                          ("proxy", "proxy"),
+                                          ("uwsgi", "uwsgi"),
+                                          ("scgi", "scgi")))
+
+
 def free_loopback_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
@@ -184,11 +195,7 @@ error_log {folder}/error.log info;
 events {{ worker_connections 64; }}
 http {{
     access_log {folder}/access.log;
-    client_body_temp_path {temp}/body;
-    fastcgi_temp_path {temp}/fastcgi;
-    proxy_temp_path {temp}/proxy;
-    uwsgi_temp_path {temp}/uwsgi;
-    scgi_temp_path {temp}/scgi;
+{temp_paths}
     types {{ text/html html; image/png png; }}
     server {{
         listen 127.0.0.1:{port};
@@ -198,7 +205,9 @@ http {{
 {snippet}
     }}
 }}
-""".format(folder=self.folder, temp=temp, port=self.port,
+""".format(folder=self.folder,
+           temp_paths=nginx_temp_paths(temp),
+           port=self.port,
            docroot=self.docroot,
            snippet=readme_snippets.configured("nginx", self.cgi_folder,
                                               socket_path)))

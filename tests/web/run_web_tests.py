@@ -409,10 +409,7 @@ def main():
             subprocess.SubprocessError) as e:
         results.check("browser run", False, str(e))
     signal.alarm(0)
-    for name in results.failed:
-        print("FAILED: " + name)
-    print("web: %d passed, %d failed" % (results.passed, len(results.failed)))
-    return 1 if results.failed else 0
+    return results.finish("web")
 
 
 if __name__ == "__main__":
