@@ -14,7 +14,6 @@ Usage: run_scale_out_tests.py --cgi PATH --out FOLDER [--seconds N]
 """
 
 import argparse
-import http.client
 import os
 import re
 import subprocess
@@ -27,7 +26,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import readme_snippets  # noqa: E402
 import web_servers  # noqa: E402
-from run_server_tests import Results  # noqa: E402
+from run_server_tests import Results, http_request  # noqa: E402
 from strixel_cgi import PNG_HEADER, Png, run_cgi  # noqa: E402
 from web_servers import CGI_PATH  # noqa: E402
 
@@ -128,17 +127,8 @@ http {{
 
 
 def request(port, method, path, body=None):
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-    headers = {}
-    if body is not None:
-        headers["Content-Type"] = "application/x-www-form-urlencoded"
-    connection.request(method, path, body=body, headers=headers)
-    response = connection.getresponse()
-    data = response.read()
-    answer = (response.status, response.getheader("Content-Type", ""),
-              response.getheader("X-Cache-Status", ""), data)
-    connection.close()
-    return answer
+    """Status, content type, X-Cache-Status and body of one request."""
+    return http_request(port, method, path, body, header="X-Cache-Status")
 
 
 def check_cache(results, balancer, cgi):

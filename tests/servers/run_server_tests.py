@@ -83,7 +83,9 @@ class Results:
         return 1 if self.failed else 0
 
 
-def http_request(port, method, path, body=None):
+def http_request(port, method, path, body=None, header=None):
+    """One request on 127.0.0.1:port: the status, the content type, the
+    body, and with header also that response header ("" when absent)."""
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
     headers = {}
     if body is not None:
@@ -92,7 +94,10 @@ def http_request(port, method, path, body=None):
     response = connection.getresponse()
     data = response.read()
     content_type = response.getheader("Content-Type", "")
+    extra = response.getheader(header, "") if header else None
     connection.close()
+    if header:
+        return response.status, content_type, extra, data
     return response.status, content_type, data
 
 
