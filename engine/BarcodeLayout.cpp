@@ -94,7 +94,8 @@ constexpr int OutsideDigitField = 10000;
 
 bool IsBar(std::uint8_t element) {
   return element == Bar1 || element == Bar2 || element == Bar3 ||
-         element == Bar4 || element == WideBar || element == GuardBar;
+         element == Bar4 || element == WideBar || element == GuardBar ||
+         element == TallBar || element == ShortBar;
 }
 
 // The reduction is a percentage of a module taken off every bar; computed
@@ -112,6 +113,7 @@ std::int64_t BarReduction(std::int32_t percent, int moduleWidth) {
 struct BarSpans {
   std::vector<CSpan> Bars;
   std::vector<CSpan> Guards;
+  std::vector<CSpan> Shorts;
 };
 
 BarSpans BarSpansOf(const CBarcodeSym &sym) {
@@ -126,12 +128,16 @@ BarSpans BarSpansOf(const CBarcodeSym &sym) {
         (e == WideBar || e == WideSpace) ? wide : sym.ElementWidth(e, m);
     if (IsBar(e)) {
       const CSpan bar{pen, pen + SaturateToInt(width - reduction)};
-      (e == GuardBar ? spans.Guards : spans.Bars).push_back(bar);
+      (e == GuardBar   ? spans.Guards
+       : e == ShortBar ? spans.Shorts
+                       : spans.Bars)
+          .push_back(bar);
     }
     pen += width;
   }
   spans.Bars = JoinSpans(std::move(spans.Bars));
   spans.Guards = JoinSpans(std::move(spans.Guards));
+  spans.Shorts = JoinSpans(std::move(spans.Shorts));
   return spans;
 }
 
@@ -142,6 +148,7 @@ BarSpans BarSpansOf(const CBarcodeSym &sym) {
 struct BarBands {
   CSpan Bars;
   CSpan Guards;
+  CSpan Shorts;
 };
 
 BarBands BarBandsOf(const CBarcodeSym &sym) {
@@ -153,8 +160,15 @@ BarBands BarBandsOf(const CBarcodeSym &sym) {
   const bool above = settings.ShowText && !settings.TextBottomTop;
   const std::int64_t barStart = above ? t : 0;
   const std::int64_t guardStart = above ? g : 0;
-  return {{barStart, barStart + SaturateToInt(cross - t)},
-          {guardStart, guardStart + SaturateToInt(cross - g)}};
+  const CSpan bars{barStart, barStart + SaturateToInt(cross - t)};
+  // Postal half-height bars: 40 percent of the full ones (the standard's
+  // 0.050 in against 0.125 in), at least a pixel, standing on the far end
+  // of the full bars so that both share the edge away from the start corner.
+  const std::int64_t shortLength = std::max<std::int64_t>(
+      1, RoundHalfAway(0.4 * static_cast<double>(bars.End - bars.Start)));
+  return {bars,
+          {guardStart, guardStart + SaturateToInt(cross - g)},
+          {bars.End - shortLength, bars.End}};
 }
 
 // Fills the bars at the along spans, each over the across span.
@@ -202,6 +216,9 @@ int CBarcodeSym::ElementWidth(std::uint8_t element, int moduleWidth) const {
   case Bar1:
   case Space1:
   case GuardBar:
+  case TallBar:
+  case ShortBar:
+  case PostalSpace:
     return moduleWidth;
   case Bar2:
   case Space2:
@@ -348,6 +365,10 @@ void CBarcodeSym::DrawBars(CImageWriter &canvas, int x, int y) const {
                      std::min(bands.Guards.End, bands.Bars.End)};
   FillSpans(*this, canvas, origin, SpansOutside(spans.Guards, spans.Bars),
             beside);
+  // Short bars lie within the band of the full ones: only what no full bar
+  // covers (widened bars may overlap).
+  FillSpans(*this, canvas, origin, SpansOutside(spans.Shorts, spans.Bars),
+            bands.Shorts);
   DrawText(canvas, x, y, TextHeight);
 }
 

@@ -59,23 +59,4 @@ bool CBarcodeSymPostPlaNet::Encode() {
   return true;
 }
 
-// Layout: no drawing rule exists for postal bars, so the symbol never fits
-// a box and no image is made of it.
-
-int CBarcodeSymPostPlaNet::GetSymbolWidth(int) const {
-  return NeverFits;
-}
-
-bool CBarcodeSymPostPlaNet::FitsIn(int, int, int) const {
-  return false;
-}
-
-int CBarcodeSymPostPlaNet::FindModuleWidth(int, int) const {
-  return 1;
-}
-
-int CBarcodeSymPostPlaNet::GetOrigin(const CRect &, int &, int &) const {
-  return 0;
-}
-
 } // namespace strixel

@@ -25,13 +25,12 @@
     15: ["UCC/EAN-128", "<AI01>12345678901231",
       "application identifiers written <AI01> followed by their data"],
     16: ["SSCC-18", "0012345678901234567", "00 and 17 digits; the check digit is computed"],
-    17: ["POSTNET", "12345", "digits; draws no image"],
-    18: ["PLANET", "12345678901", "digits; draws no image"],
+    17: ["POSTNET", "123456789", "digits, such as a ZIP+4 code"],
+    18: ["PLANET", "123456789", "digits"],
     19: ["Code 93", "CODE93", "capital letters, digits, space and - . $ / + %"],
     20: ["Code 93 Extended", "Code93ext", "printable ASCII; ~hh gives any other byte up to 7F"],
     21: ["ITF-14", "1234567890123", "13 digits; a 14th, the check digit, is computed anew"],
   };
-  const POSTAL = [17, 18];
   const DEFAULT_DATA = "1234567";
   const REQUEST_LIMIT = 3600;
   const DEBOUNCE_MS = 250;
@@ -242,7 +241,7 @@
       for (const p of blamed) flagField(p.name, why + " with this value.");
       return why + ": check " + blamed.map((p) => p.name).join(", ") + ".";
     }
-    if (POSTAL.includes(btype) || /barcode type/.test(message)) {
+    if (/barcode type/.test(message)) {
       flagField("btype", type + " cannot be drawn as an image.");
       return type + " draws no image.";
     }
@@ -309,7 +308,6 @@
       $(p.name + "-value").value = fieldValue(p);
     }
     window.history.replaceState(null, "", state ? "?" + state : window.location.pathname);
-    $("btype-note").hidden = !POSTAL.includes(Number($("btype").value));
     $("size").textContent = "Loading\u2026";
     $("frame").dataset.state = "loading";
     const img = $("barcode");

@@ -250,6 +250,14 @@ const Row Rows[] = {
      "btype=5&xdim=1&bred=-9999999&angle=180&data=A" + std::string(203, '1') +
          "B",
      2483, 200, 0x71310ad6638326ebULL, 0xceb21ede5d91de5eULL},
+    // Postal images whose bars the postal read-back test decodes.
+    {"postnet", "btype=17&data=12345", 166, 200, 0xb2949e511c32ff4dULL,
+     0x23c4d34ca7f427d6ULL},
+    {"planet-fixed-box-text-above",
+     "btype=18&data=123456789&w=699&h=120&tdown=0", 699, 120,
+     0xf859379b5e34cd25ULL, 0x379693e376a5e0d1ULL},
+    {"postnet-angle90-text-above", "btype=17&data=12345&angle=90&tdown=0", 200,
+     166, 0x0b3539cca6e25538ULL, 0x66b23fe4520aeb17ULL},
     // The costliest requests found: widened bars, each filled up to the box
     // edge (3600 characters cost minutes; Industrial 2 of 5, MSI and
     // Codabar at 600 characters to spare the test's time), spread text at a

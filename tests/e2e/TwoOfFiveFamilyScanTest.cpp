@@ -272,26 +272,33 @@ TEST(TwoOfFiveFamilyScan, ModuleWidthsReadFromPixelsDecode) {
   }
 }
 
-TEST(TwoOfFiveFamilyScan, PostalRequestsEndWithoutImage) {
+// The postal types are laid out like every other type: any box that holds
+// them, with or without a computed length, and an invalid text is reported
+// as such (not as a size that no box could hold).
+TEST(TwoOfFiveFamilyScan, PostalRequestsDrawOrReportTheText) {
   struct Row {
     const char *Query;
     int Exit;
   };
   const Row rows[] = {
-      {"btype=17", 1},
-      {"btype=18&data=12345", 1},
-      {"btype=17&w=300", 5},
-      {"btype=18&w=300&h=300", 5},
-      {"btype=17&angle=90&h=300", 5},
-      {"btype=18&angle=90&w=300", 1}, // a width is not along the symbol
-      {"btype=17&angle=270&w=300&h=300", 5},
-      {"btype=17&data=12a&w=300", 5}, // not 6: no box holds the symbol
-      {"btype=18&data=&h=100", 1},
+      {"btype=17", 0},
+      {"btype=18&data=12345", 0},
+      {"btype=17&w=300", 0},
+      {"btype=18&w=300&h=300", 0},
+      {"btype=17&angle=90&h=300", 0},
+      {"btype=18&angle=90&w=300", 0}, // a width is not along the symbol
+      {"btype=17&angle=270&w=300&h=300", 0},
+      {"btype=17&w=82", 5}, // 83 modules with the quiet zones
+      {"btype=17&data=12a&w=300", 6},
+      {"btype=18&data=&h=100", 6},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Query);
     const CgiResult result = RunGet(row.Query);
     EXPECT_EQ(result.ExitCode, row.Exit);
+    EXPECT_EQ(IsPngResponse(result.Output), row.Exit == 0);
+    if (row.Exit == 0)
+      continue;
     EXPECT_TRUE(result.Output.empty());
     // With debug, the same end is reported on the error page.
     const CgiResult debug = RunGet(std::string(row.Query) + "&debug=1");

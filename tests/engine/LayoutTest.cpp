@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
 
 #include "engine/BarSpans.h"
 #include "support/TestSymbols.h"
@@ -301,5 +302,48 @@ TEST(Layout, SpansJoinAndSubtractWithoutOverlap) {
     EXPECT_EQ(text(joined), text(row.Joined));
     EXPECT_EQ(text(SpansOutside(joined, JoinSpans(row.Cover))),
               text(row.Outside));
+  }
+}
+
+// Postal bars are one module wide; a half bar is 40 percent of the full
+// length rounded half away from zero, at least a pixel, and stands on the
+// far end of the full bars. Widened bars overlap: where a full bar covers
+// a half bar's columns, the column is full. A one-pixel band leaves the
+// half bar its one pixel: as long as the full one.
+TEST(Layout, PostalHalfBarsStandOnTheFarEnd) {
+  struct Row {
+    int Height, Reduction, Module;
+    const char *Columns; // per pixel column: F full, h half, . space
+    int Half;
+  } rows[] = {
+      {10, 0, 1, "F.h.F", 4},
+      {8, 0, 1, "F.h.F", 3},
+      {7, 0, 1, "F.h.F", 3},
+      {4, 0, 1, "F.h.F", 2},
+      {3, 0, 1, "F.h.F", 1},
+      {1, 0, 1, "F.F.F", 1},
+      {5, 50, 4, "FF......hh......FF..", 2},
+      {5, -150, 4, "FFFFFFFFFFhhhhhhFFFF", 2},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Columns);
+    CBarcodeProps props = Props();
+    props.BarWidthReduction = row.Reduction;
+    auto sym =
+        Symbol(props, {TallBar, PostalSpace, ShortBar, PostalSpace, TallBar});
+    const int width = static_cast<int>(std::string(row.Columns).size());
+    CTestCanvas canvas(width, row.Height);
+    ASSERT_EQ(DrawInto(*sym, canvas), 0);
+    EXPECT_EQ(sym->GetSymbolWidth(row.Module), 5 * row.Module);
+    std::string columns;
+    for (int x = 0; x < width; ++x) {
+      const int n = DarkLength(canvas, x);
+      const bool bottom = canvas.IsDark(x, row.Height - 1);
+      columns += n == row.Height           ? 'F'
+                 : n == row.Half && bottom ? 'h'
+                 : n == 0                  ? '.'
+                                           : '?';
+    }
+    EXPECT_EQ(columns, row.Columns);
   }
 }

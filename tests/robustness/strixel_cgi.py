@@ -93,7 +93,8 @@ TYPE_CASES = [
              "12345678901231"),
 ]
 
-# The postal types are encoded but fit no box: never an image.
+# The postal types draw like the others, but no reader decodes them: their
+# images are checked for being images only.
 POSTAL_CASES = [
     (17, "POSTNET", "12345"),
     (18, "PLANET", "12345678901"),

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -116,24 +115,17 @@ TEST(Postal, InvalidTexts) {
   }
 }
 
-TEST(Postal, FitsNoBox) {
+// Every postal bar and space is one module: 10 x n + 3 elements and two
+// quiet zones of ten modules; the base layout fits and places the symbol.
+TEST(Postal, OneModuleEveryElement) {
   for (int type : {17, 18}) {
     SCOPED_TRACE(type);
     std::unique_ptr<CBarcodeSym> symbol = MakePostal(type, "12345", true, true);
-    for (int m : {-1, 1, 2, 10}) {
-      EXPECT_EQ(symbol->GetSymbolWidth(m), INT_MAX);
-      EXPECT_FALSE(symbol->FitsIn(m, 699, 699));
-    }
-    EXPECT_EQ(symbol->FindModuleWidth(1, 1), 1);
-    EXPECT_EQ(symbol->FindModuleWidth(10000, 10000), 1);
-    symbol->ModuleWidth = 1;
-    symbol->BoxWidth = 699;
-    symbol->BoxHeight = 699;
-    EXPECT_FALSE(symbol->FitsInBox());
-    int x = 7, y = 9;
-    symbol->GetOrigin(CRect{0, 699, 0, 699}, x, y);
-    EXPECT_EQ(x, 7);
-    EXPECT_EQ(y, 9);
+    for (int m : {1, 2, 10})
+      EXPECT_EQ(symbol->GetSymbolWidth(m), (63 + 20) * m);
+    EXPECT_TRUE(symbol->FitsIn(1, 83, 699));
+    EXPECT_FALSE(symbol->FitsIn(1, 82, 699));
+    EXPECT_EQ(symbol->FindModuleWidth(83 * 3 + 82, 100), 3);
   }
 }
 
