@@ -573,12 +573,12 @@ if (typeof document !== "undefined") (function (R) {
     const list = R.hints(values);
     const box = $("hints");
     box.textContent = "";
-    for (const name of ["w2n", "bred", "fcolor"]) setNote(name, "hint", "");
+    for (const name of ["w2n", "bred", "fcolor"]) setNote(name, "warn", "");
     for (const h of list) {
       const li = document.createElement("li");
       li.textContent = h.text;
       box.appendChild(li);
-      setNote(h.field, "hint", h.text);
+      setNote(h.field, "warn", h.text);
     }
     box.hidden = list.length === 0;
     return list.map((h) => h.text);
@@ -749,6 +749,7 @@ if (typeof document !== "undefined") (function (R) {
     dl.href = url;
     dl.download = R.downloadName(btype(), data, values.fmt);
     setState("loading");
+    $("size").textContent = "Loading\u2026";
     const img = $("barcode");
     img.onload = () => {
       if (mine !== generation) return;
