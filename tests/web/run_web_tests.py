@@ -65,6 +65,14 @@ fetch(document.getElementById("barcode").src)
 """
 
 
+class Checks(Results):
+    """The suites' recorder, taking any value as the detail of a failure."""
+
+    def check(self, name, condition, detail=""):
+        return Results.check(self, name, condition,
+                             detail if isinstance(detail, str) else repr(detail))
+
+
 class Relay:
     """A loopback relay in front of lighttpd that can make the program's
     answers slow, or fail them as a stopped server does (the connection
@@ -791,7 +799,7 @@ def main():
     signal.signal(signal.SIGTERM, on_time_limit)
     signal.alarm(TIME_LIMIT_SECONDS)
 
-    results = Results()
+    results = Checks()
     try:
         run(results, args.build, out)
     except (RuntimeError, OSError, TimeoutError, WebDriverException,
