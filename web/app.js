@@ -122,7 +122,7 @@ const StrixelRules = (function () {
     { name: "guard", types: RETAIL,
       why: (t) => t + " has no guard bars; only EAN-8, EAN-13, UPC-A and UPC-E have" },
     { name: "talign", option: [4, 5, 6], types: RETAIL,
-      why: () => "4 to 6 are for EAN-8, EAN-13, UPC-A and UPC-E (with quiet zones)" },
+      why: () => "they lay out the digits of EAN-8, EAN-13, UPC-A and UPC-E only" },
     { name: "c128", types: [7],
       why: (t) => t + " chooses its character sets itself; only Code 128 takes c128" },
     { name: "w2n", types: WIDE, why: (t) => t + " has no wide elements" },

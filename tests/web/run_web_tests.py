@@ -368,6 +368,16 @@ def check_keyboard(results, page):
     state = page.settled("btype=15&data=x")
     results.check("keyboard: next type and a text", state == "image",
                   page.el("url").get_attribute("value"))
+    # Contrast of the focus ring with the white page (3:1 at least).
+    ring = page.js("""
+        const s = getComputedStyle(document.activeElement);
+        const c = s.outlineColor.match(/[0-9.]+/g).slice(0, 3).map(Number);
+        const l = (v) => (v /= 255) <= 0.04045 ? v / 12.92 :
+          ((v + 0.055) / 1.055) ** 2.4;
+        const y = 0.2126 * l(c[0]) + 0.7152 * l(c[1]) + 0.0722 * l(c[2]);
+        return [s.outlineStyle, 1.05 / (y + 0.05)];""")
+    results.check("keyboard: a focus ring of 3:1 or more on white",
+                  ring[0] == "solid" and ring[1] >= 3, ring)
     page.driver.switch_to.active_element.send_keys(Keys.TAB, Keys.ENTER)
     state = page.settled("btype=15&data=%3CAI01%3E12345678901231")
     results.check("keyboard: the example button", state == "image",
@@ -676,6 +686,8 @@ SCREENS = [
     ("desktop-download", 1280, False, SHOWN + "&fmt=svg", download_focused, False),
     ("phone-download", 390, True, SHOWN + "&fmt=svg", download_focused, False),
     ("phone-editing", 390, True, SHOWN, editing_bred, False),
+    # The picture in the README (docs/try-page.png).
+    ("readme", 900, False, SHOWN, None, False),
 ]
 
 
