@@ -264,11 +264,14 @@ const StrixelRules = (function () {
     const n = query.length;
     const state = lengthState(query);
     let line = "Request: " + n + " of " + REQUEST_LIMIT + " characters";
-    if (state === "too-long") line += ", " + (n - REQUEST_LIMIT) + " too many: the program answers nothing.";
-    else if (state === "no-debug") {
+    if (state === "too-long") {
+      line += ", " + (n - REQUEST_LIMIT) + " too many: the program answers nothing.";
+    } else if (state === "no-debug") {
       line += "; a refusal could not be explained (debug=1 needs " +
         (DEBUG_PARAM.length + 1) + " more).";
-    } else line += ".";
+    } else {
+      line += ".";
+    }
     return line + (/%/.test(query) ? " Characters sent as %XX escapes count three." : "");
   }
 
@@ -351,7 +354,8 @@ const StrixelRules = (function () {
     const v = effectiveValues(raws);
     const c = CHECKS[v.btype];
     const type = TYPES[v.btype][0];
-    const shown = v.schk ? "shows it in the text (schk on)" : "leaves it out of the text (schk off)";
+    const shown = v.schk ? "shows it in the text (schk on)" :
+      "leaves it out of the text (schk off)";
     switch (c.how) {
       case "optional":
         return v.cchk ? "The program adds " + c.what + " (cchk on) and " + shown + "." :
@@ -369,9 +373,9 @@ const StrixelRules = (function () {
     }
   }
 
+  // The positions of replaced check digits run from 8 to 20.
   function ordinal(n) {
-    return n + (n % 10 === 1 && n !== 11 ? "st" : n % 10 === 2 && n !== 12 ? "nd" :
-      n % 10 === 3 && n !== 13 ? "rd" : "th");
+    return n + "th";
   }
 
   // A note when the text holds the digit that the program replaces, so
@@ -668,7 +672,8 @@ if (typeof document !== "undefined") (function (R) {
     if (length !== "ok") {
       flagField("data", "The request is too long.");
       showError(length === "too-long" ?
-        "The request is longer than " + R.REQUEST_LIMIT + " characters, so the program answers nothing." :
+        "The request is longer than " + R.REQUEST_LIMIT +
+          " characters, so the program answers nothing." :
         "The program drew no image, and the page cannot ask why: asking adds debug=1, " +
         "which takes the request past " + R.REQUEST_LIMIT + " characters.",
       "Shorten the text by " + (R.debugQuery(query).length - R.REQUEST_LIMIT) +

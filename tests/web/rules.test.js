@@ -58,6 +58,8 @@ test("the length limit counts the debug retry", () => {
   for (const [n, state] of rows) assert.strictEqual(R.lengthState("x".repeat(n)), state, n);
   assert.strictEqual(R.debugQuery(""), "debug=1");
   assert.match(R.lengthLine("data=%25"), /^Request: 8 of 3600 characters\. .*three/);
+  assert.match(R.lengthLine("x".repeat(3593)), /debug=1 needs 8 more\)\.$/);
+  assert.match(R.lengthLine("x".repeat(3602)), /, 2 too many/);
 });
 
 test("hints for settings readers refuse, never for sound ones", () => {
@@ -71,7 +73,9 @@ test("hints for settings readers refuse, never for sound ones", () => {
     [{ fcolor: "ffffff" }, ["fcolor"]], [{ fcolor: "ffffff", bcolor: "000000" }, ["fcolor"]],
     [{ fcolor: "bbbbbb" }, []], [{ fcolor: "cccccc" }, ["fcolor"]],
     [{ fcolor: "ff0000" }, ["fcolor"]], [{ fcolor: "0000ff" }, []],
-    [{ fcolor: "000000", bcolor: "ffff00" }, []], [{ fcolor: "000000", bcolor: "ff0000" }, ["fcolor"]], [{ fcolor: "000000", bcolor: "0000ff" }, ["fcolor"]],
+    [{ fcolor: "000000", bcolor: "ffff00" }, []],
+    [{ fcolor: "000000", bcolor: "ff0000" }, ["fcolor"]],
+    [{ fcolor: "000000", bcolor: "0000ff" }, ["fcolor"]],
   ];
   for (const [changes, fields] of rows) {
     assert.deepStrictEqual(R.hints(controls(changes)).map((h) => h.field), fields,
@@ -144,10 +148,15 @@ test("names and texts made from the text", () => {
     [7, "../../etc/passwd", "png", "code-128_etc_passwd.png"],
     [7, "", "png", "code-128.png"],
   ];
-  for (const [btype, data, fmt, name] of rows) assert.strictEqual(R.downloadName(btype, data, fmt), name);
+  for (const [btype, data, fmt, name] of rows) {
+    assert.strictEqual(R.downloadName(btype, data, fmt), name);
+  }
+  assert.strictEqual(R.altText(11, "590123412345"), "EAN-13 barcode of 590123412345");
+  assert.strictEqual(R.altText(7, "x".repeat(80)).length, 100);
   const alt = R.altText(7, "x".repeat(3000));
   assert.ok(alt.length < 120 && /3000 characters/.test(alt), alt);
-  assert.strictEqual(R.snippet("/a?b=1&c=2", 'say "x"'), '<img src="/a?b=1&amp;c=2" alt="say &quot;x&quot;">');
+  assert.strictEqual(R.snippet("/a?b=1&c=2", 'say "x"'),
+    '<img src="/a?b=1&amp;c=2" alt="say &quot;x&quot;">');
 });
 
 test("an address is read as the program reads a request", () => {
