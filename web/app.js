@@ -214,10 +214,10 @@ const StrixelRules = (function () {
 
   // --- The request -----------------------------------------------------------
 
-  // The text as a form value, as short as the program still reads it: a
-  // space as "+", and the characters a query may hold as they are. Only
-  // "&" (the separator), "+", "%" and "#" and what no address may hold need
-  // an escape; the program splits at "&" before it decodes.
+  // The text as a form value, shorter than encodeURIComponent makes it: a
+  // space as "+", and "$ / : @ , ; ?", which a query may hold, as they are.
+  // The program splits at "&" before it decodes, so "&" (and "+", "%",
+  // "#", "=") keep their escapes.
   function encodeData(text) {
     return encodeURIComponent(text).replace(/%20/g, "+")
       .replace(/%(24|2C|2F|3A|3B|3F|40)/g, (m) => decodeURIComponent(m));
