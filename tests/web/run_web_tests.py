@@ -669,7 +669,7 @@ SCREENS = [
     ("desktop-error-retry", 1280, False, SHOWN, stopped, False),
     ("phone-error-retry", 390, True, SHOWN, stopped, False),
     ("desktop-hint", 1280, False, HINTED, None, True),
-    ("phone-hint", 390, True, HINTED, None, False),
+    ("phone-hint", 390, True, HINTED, None, True),
     ("desktop-download", 1280, False, SHOWN + "&fmt=svg", download_focused, False),
     ("phone-download", 390, True, SHOWN + "&fmt=svg", download_focused, False),
     ("phone-editing", 390, True, SHOWN, editing_bred, False),
