@@ -670,7 +670,8 @@ if (typeof document !== "undefined") (function (R) {
   async function explainFailure(query, data, mine) {
     const length = R.lengthState(query);
     if (length !== "ok") {
-      flagField("data", "The request is too long.");
+      flagField("data", length === "too-long" ? "The request is too long." :
+        "The request is too long for the page to ask why it was refused.");
       showError(length === "too-long" ?
         "The request is longer than " + R.REQUEST_LIMIT +
           " characters, so the program answers nothing." :
