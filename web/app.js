@@ -1,9 +1,14 @@
 // The try page: turns the controls into a request to the program, shows the
 // image (or the program's own error text) and keeps the state in the page's
 // address so that a link shows the same barcode.
+//
+// Two halves: the rules (what a value means to the program, the request, the
+// hints, which option a type uses), which need no page and are loaded by
+// node's tests too; then the page itself, which only reads controls and
+// writes the answers of the rules into the document.
 "use strict";
 
-(function () {
+const StrixelRules = (function () {
   // Per type: the name, a text the program accepts, and what it accepts.
   const TYPES = {
     0: ["Interleaved 2 of 5", "12345670", "digits; an odd count gets a leading 0"],
@@ -32,11 +37,13 @@
     21: ["ITF-14", "1234567890123", "13 digits; a 14th, the check digit, is computed anew"],
   };
   const DEFAULT_DATA = "1234567";
+  // The program answers nothing to a longer request, debug=1 or not.
   const REQUEST_LIMIT = 3600;
-  const DEBOUNCE_MS = 250;
+  const DEBUG_PARAM = "debug=1";
 
   // Every parameter but data, in request order. kind: int (number field,
-  // empty meaning "not given"), real, choice (select of ints), bool, colour.
+  // empty meaning "not given"), real, choice (select of ints), bool, colour,
+  // word (select of words).
   const PARAMS = [
     { name: "btype", kind: "choice", def: 7 },
     { name: "w", kind: "int", min: 1, max: 699, def: null, size: true },
@@ -60,14 +67,80 @@
     { name: "fh", kind: "int", min: 1, def: 14, size: true },
     { name: "bred", kind: "int", def: 0 },
     { name: "w2n", kind: "real", def: 2.5, size: true },
+    { name: "fmt", kind: "word", def: "png", words: ["png", "svg"] },
   ];
+  const PARAM = Object.fromEntries(PARAMS.map((p) => [p.name, p]));
 
-  const $ = (id) => document.getElementById(id);
-  let cgi = "/cgi-bin/strixel.cgi";
-  let cgiFromAddress = null;
-  let generation = 0;
-  let timer = 0;
-  let shownKey = null;
+  // The check characters of each type, as the program makes them. how:
+  // "optional" (added while cchk is on), "always", "replaces" (the program
+  // computes the digit and draws it in place of a typed one at position
+  // `at`), "hidden" (always added, never shown) or "none".
+  const CHECKS = {
+    0: { how: "optional", what: "a modulo 10 check digit" },
+    1: { how: "optional", what: "a modulo 10 check digit" },
+    2: { how: "optional", what: "a modulo 43 check character" },
+    3: { how: "optional", what: "a modulo 43 check character" },
+    4: { how: "none" },
+    5: { how: "none" },
+    6: { how: "optional", what: "a modulo 10 check digit" },
+    7: { how: "always", what: "a modulo 103 check character" },
+    8: { how: "none" },
+    9: { how: "none" },
+    10: { how: "replaces", what: "the check digit", at: 8 },
+    11: { how: "replaces", what: "the check digit", at: 13 },
+    12: { how: "replaces", what: "the check digit", at: 14 },
+    13: { how: "replaces", what: "the check digit", at: 12 },
+    14: { how: "replaces", what: "the UPC-A check digit", at: 12 },
+    15: { how: "hidden", what: "the modulo 103 check character of Code 128" },
+    16: { how: "replaces", what: "the check digit", at: 20 },
+    17: { how: "optional", what: "a correction digit" },
+    18: { how: "optional", what: "a correction digit" },
+    19: { how: "always", what: "two check characters, C and K" },
+    20: { how: "always", what: "two check characters, C and K" },
+    21: { how: "replaces", what: "the check digit", at: 14 },
+  };
+
+  const RETAIL = [10, 11, 13, 14];
+  // The types drawn with wide and narrow elements.
+  const WIDE = [0, 1, 2, 3, 4, 5, 6, 21];
+  const OPTIONAL_CHECK = Object.keys(CHECKS).map(Number)
+    .filter((t) => CHECKS[t].how === "optional");
+  const SHOWN_CHECK = Object.keys(CHECKS).map(Number)
+    .filter((t) => ["optional", "always", "replaces"].includes(CHECKS[t].how));
+  const TEXT_OPTIONS = ["tdown", "fh", "tcolor", "talign", "stst", "schk", "ntxt"];
+
+  // Which option a type uses, and why the others leave it alone. A row
+  // names the types that use the option, or a condition on the other
+  // values (v: the values the program would use); `option` limits the row
+  // to some values of a select. The first row that does not hold gives the
+  // reason.
+  const APPLIES = [
+    ...TEXT_OPTIONS.map((name) => ({
+      name, when: (v) => v.text, why: () => "no text is drawn while text is off",
+    })),
+    { name: "guard", types: RETAIL,
+      why: (t) => t + " has no guard bars; only EAN-8, EAN-13, UPC-A and UPC-E have" },
+    { name: "talign", option: [4, 5, 6], types: RETAIL,
+      why: () => "they lay out the digits of EAN-8, EAN-13, UPC-A and UPC-E only" },
+    { name: "c128", types: [7],
+      why: (t) => t + " chooses its character sets itself; only Code 128 takes c128" },
+    { name: "w2n", types: WIDE, why: (t) => t + " has no wide elements" },
+    { name: "cchk", types: OPTIONAL_CHECK,
+      why: (t, type) => t + (CHECKS[type].how === "none" ? " has no check character" :
+        " always adds its check character") },
+    { name: "schk", types: SHOWN_CHECK,
+      why: (t, type) => t + (CHECKS[type].how === "hidden" ?
+        " never shows its check character" : " has no check character") },
+    { name: "schk", when: (v) => v.cchk || !OPTIONAL_CHECK.includes(v.btype),
+      why: () => "no check character is added while cchk is off" },
+    { name: "stst", types: [2, 3, 4, 5],
+      why: (t) => t + " shows no start and stop characters" },
+    { name: "ntxt", types: [3, 20],
+      why: () => "only Code 39 Extended and Code 93 Extended carry non-printing characters" },
+    { name: "xdim", when: (v) => !fixedSize(v),
+      why: (t, type, v) => "the fixed " + (v.angle % 180 === 0 ? "width w" : "height h") +
+        " sets the module width" },
+  ];
 
   // --- Reading values the way the program reads them -----------------------
 
@@ -88,29 +161,19 @@
       (p.max === undefined || n <= p.max);
   }
 
-  // --- Controls <-> values ---------------------------------------------------
-
-  function fieldValue(p) {
-    const el = $(p.name);
-    switch (p.kind) {
-      case "bool": return el.checked;
-      case "colour": return el.value.slice(1).toLowerCase();
-      case "choice": return Number(el.value);
-      default: return el.value.trim();
-    }
-  }
-
-  // The value to send, null for the default, or undefined when the field
-  // holds something the program would ignore.
-  function requestValue(p) {
-    const v = fieldValue(p);
-    if (p.kind === "bool") return v === p.def ? null : (v ? "1" : "0");
+  // The value to send for what a control holds (a bool, "rrggbb", a number
+  // for a choice, the typed text of a number field): null for the default,
+  // undefined when the program would not take it as typed.
+  function requestValue(p, raw) {
+    if (p.kind === "bool") return raw === p.def ? null : (raw ? "1" : "0");
     if (p.kind === "colour" || p.kind === "choice") {
-      return v === p.def ? null : String(v);
+      return raw === p.def ? null : String(raw);
     }
+    if (p.kind === "word") return raw === p.def || !p.words.includes(raw) ? null : raw;
+    const v = raw === null || raw === undefined ? "" : String(raw).trim();
     if (v === "") return null;
     if (p.kind === "real") {
-      const r = Number(v);
+      const r = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(v) ? Number(v) : NaN;
       if (!Number.isFinite(r) || r <= 0) return undefined;
       return r === p.def ? null : String(r);
     }
@@ -118,11 +181,20 @@
     return Number(v) === p.def ? null : String(Number(v));
   }
 
-  function setField(p, value) {
-    const el = $(p.name);
-    if (p.kind === "bool") el.checked = value;
-    else if (p.kind === "colour") el.value = "#" + value;
-    else el.value = value === null ? "" : String(value);
+  // What the program uses for a control's content: its value, or the
+  // default when the value stays out of the request.
+  function effective(p, raw) {
+    const v = requestValue(p, raw);
+    if (typeof v !== "string") return p.def;
+    if (p.kind === "bool") return v === "1";
+    if (p.kind === "colour" || p.kind === "word") return v;
+    return Number(v);
+  }
+
+  function effectiveValues(raws) {
+    const v = {};
+    for (const p of PARAMS) v[p.name] = effective(p, raws[p.name]);
+    return v;
   }
 
   // Why a value the program would not take as such stays out of the request.
@@ -135,34 +207,215 @@
     return "Not sent: give a whole number.";
   }
 
+  function fixedSize(v) {
+    return v.angle % 180 === 0 ? v.w !== null : v.h !== null;
+  }
+
   // --- The request -----------------------------------------------------------
 
-  // The query text and the fields the program would ignore.
-  function buildQuery() {
+  // The text as a form value, shorter than encodeURIComponent makes it: a
+  // space as "+", and "$ / : @ , ; ?", which a query may hold, as they are.
+  // The program splits at "&" before it decodes, so "&" (and "+", "%",
+  // "#", "=") keep their escapes.
+  function encodeData(text) {
+    return encodeURIComponent(text).replace(/%20/g, "+")
+      .replace(/%(24|2C|2F|3A|3B|3F|40)/g, (m) => decodeURIComponent(m));
+  }
+
+  // The query text (only what differs from the defaults) and the
+  // parameters left out because the program would not take them as given.
+  function buildQuery(raws, data) {
     const parts = [];
     const ignored = [];
     for (const p of PARAMS) {
-      const v = requestValue(p);
-      if (v === undefined) ignored.push(p);
+      const v = requestValue(p, raws[p.name]);
+      if (v === undefined) ignored.push(p.name);
       else if (v !== null) parts.push(p.name + "=" + v);
     }
-    const data = $("data").value;
     if (data === "") {
       // The program finds an empty value only when an "&" follows it.
       parts.unshift("data=");
       if (parts.length === 1) parts.push("");
     } else if (data !== DEFAULT_DATA) {
-      parts.push("data=" + encodeURIComponent(data));
+      parts.push("data=" + encodeData(data));
     }
     return { query: parts.join("&"), ignored: ignored };
   }
 
-  function requestUrl(query) {
+  function requestUrl(cgi, query) {
     return query === "" ? cgi : cgi + "?" + query;
   }
 
-  function absolute(url) {
-    return new URL(url, window.location.href).href;
+  // The same request asking for the program's error page: debug first,
+  // where an "&" always follows it.
+  function debugQuery(query) {
+    return query === "" ? DEBUG_PARAM : DEBUG_PARAM + "&" + query;
+  }
+
+  // How the request's length stands against the limit: "ok", "no-debug"
+  // (sent, but a failure could not be asked about) or "too-long".
+  function lengthState(query) {
+    if (query.length > REQUEST_LIMIT) return "too-long";
+    return debugQuery(query).length > REQUEST_LIMIT ? "no-debug" : "ok";
+  }
+
+  function lengthLine(query) {
+    const n = query.length;
+    const state = lengthState(query);
+    let line = "Request: " + n + " of " + REQUEST_LIMIT + " characters";
+    if (state === "too-long") {
+      line += ", " + (n - REQUEST_LIMIT) + " too many: the program answers nothing.";
+    } else if (state === "no-debug") {
+      line += "; a refusal could not be explained (debug=1 needs " +
+        (DEBUG_PARAM.length + 1) + " more).";
+    } else {
+      line += ".";
+    }
+    return line + (/%/.test(query) ? " Characters sent as %XX escapes count three." : "");
+  }
+
+  // --- What the page says about the settings -------------------------------
+
+  // Relative reflectance of a colour in daylight (luminance) and in the red
+  // light of laser scanners (the red channel alone), both linear.
+  function linear(channel) {
+    const c = channel / 255;
+    return c <= 0.04045 ? c / 12.92 : Math.pow((c + 0.055) / 1.055, 2.4);
+  }
+
+  function reflectance(rrggbb) {
+    const n = parseInt(rrggbb, 16);
+    const r = linear((n >> 16) & 255);
+    const g = linear((n >> 8) & 255);
+    const b = linear(n & 255);
+    return { day: 0.2126 * r + 0.7152 * g + 0.0722 * b, red: r };
+  }
+
+  // The least contrast a reader is likely to take between background and
+  // bars, as a share of full black on white (print grade C asks for 40 %).
+  const LEAST_CONTRAST = 0.4;
+
+  // Hints for settings that draw a symbol readers are likely to refuse:
+  // [{ field, text }]. They never keep a request from being sent.
+  function hints(raws) {
+    const v = effectiveValues(raws);
+    const type = TYPES[v.btype] ? TYPES[v.btype][0] : "";
+    const out = [];
+    if (WIDE.includes(v.btype) && (v.w2n < 2 || v.w2n > 3)) {
+      out.push({ field: "w2n", text: "A wide to narrow ratio of " + v.w2n +
+        (v.w2n < 2 ? " makes wide and narrow elements of " + type + " hard to tell apart" :
+          " makes the wide elements of " + type + " wider than readers expect") +
+        ": readers want 2 to 3." });
+    }
+    if (v.bred > 50) {
+      out.push({ field: "bred", text: "A reduction of " + v.bred + " % takes more than half a " +
+        "module off every bar" + (v.bred >= 100 ? ", so narrow bars vanish" : "") +
+        ": readers want bars of at least half their width." });
+    } else if (v.bred < -50) {
+      out.push({ field: "bred", text: "A reduction of " + v.bred + " % widens every bar by more " +
+        "than half a module, so narrow spaces shrink to less than half their width." });
+    }
+    const back = reflectance(v.bcolor);
+    const bars = reflectance(v.fcolor);
+    const day = back.day - bars.day;
+    const red = back.red - bars.red;
+    if (day <= 0) {
+      out.push({ field: "fcolor", text: "The bars are not darker than the background: " +
+        "readers look for dark bars on a light background." });
+    } else if (Math.min(day, red) < LEAST_CONTRAST) {
+      const worse = red < day ? "in the red light of laser scanners" : "";
+      out.push({ field: "fcolor", text: "Bars and background differ by " +
+        Math.round(Math.min(day, red) * 100) + " % in lightness" + (worse ? " " + worse : "") +
+        ": readers want " + Math.round(LEAST_CONTRAST * 100) + " % or more." });
+    }
+    return out;
+  }
+
+  // The options the chosen type (and the other values) leave without
+  // effect: { name: reason }; a row with `option` gives { name: { values,
+  // reason } } for the select's options instead.
+  function notApplicable(raws) {
+    const v = effectiveValues(raws);
+    const type = TYPES[v.btype] ? TYPES[v.btype][0] : "";
+    const out = {};
+    for (const row of APPLIES) {
+      const holds = row.types ? row.types.includes(v.btype) : row.when(v);
+      if (holds || out[row.name] !== undefined) continue;
+      const reason = row.why(type, v.btype, v);
+      out[row.name] = row.option ? { values: row.option, reason: reason } : reason;
+    }
+    return out;
+  }
+
+  // A line under the text: which check character the program adds or
+  // replaces, and what cchk and schk do to it, for the values now set.
+  function checkLine(raws) {
+    const v = effectiveValues(raws);
+    const c = CHECKS[v.btype];
+    const type = TYPES[v.btype][0];
+    const shown = v.schk ? "shows it in the text (schk on)" :
+      "leaves it out of the text (schk off)";
+    switch (c.how) {
+      case "optional":
+        return v.cchk ? "The program adds " + c.what + " (cchk on) and " + shown + "." :
+          "No check character: cchk is off, so " + type + " is drawn without " + c.what + ".";
+      case "always":
+        return "The program always adds " + c.what + " (cchk changes nothing) and " + shown + ".";
+      case "replaces":
+        return "The program computes " + c.what + " and draws it in place of a " +
+          ordinal(c.at) + " digit you type (cchk changes nothing); it " + shown + ".";
+      case "hidden":
+        return "The program adds " + c.what + " and never shows it; check digits inside " +
+          "the data, such as that of <AI01>, are yours to give (cchk and schk change nothing).";
+      default:
+        return type + " has no check character: cchk and schk change nothing.";
+    }
+  }
+
+  // The positions of replaced check digits run from 8 to 20.
+  function ordinal(n) {
+    return n + "th";
+  }
+
+  // A note when the text holds the digit that the program replaces, so
+  // that a wrong one typed is not swapped silently.
+  function typedCheckNote(btype, data) {
+    const c = CHECKS[btype];
+    if (!c || c.how !== "replaces" || data.length !== c.at || !/^\d+$/.test(data)) return "";
+    return "The " + ordinal(c.at) + " digit you typed, " + data[c.at - 1] +
+      ", is not read: the program draws its own check digit, the last one shown " +
+      "under the bars while schk is on.";
+  }
+
+  // A text the page wrote (an example, the default) follows the type; one
+  // the person wrote stays.
+  function textForType(data, own, btype) {
+    return own ? data : TYPES[btype][1];
+  }
+
+  // Whether a text read from an address is the person's own: the default
+  // and the type's example are the page's.
+  function ownText(data, btype) {
+    return data !== null && data !== DEFAULT_DATA && !(TYPES[btype] && data === TYPES[btype][1]);
+  }
+
+  const ALT_TEXT_LIMIT = 80;
+
+  function altText(btype, data) {
+    const type = TYPES[btype][0];
+    if (data.length <= ALT_TEXT_LIMIT) return type + " barcode of " + data;
+    return type + " barcode of " + data.length + " characters, beginning " +
+      data.slice(0, ALT_TEXT_LIMIT - 20) + "\u2026";
+  }
+
+  // A file name for the image: the type and the text, in characters every
+  // file system takes.
+  function downloadName(btype, data, fmt) {
+    const part = (s, n) => s.replace(/[^A-Za-z0-9._-]+/g, "_").replace(/^[._]+|[._]+$/g, "")
+      .slice(0, n);
+    const type = part(TYPES[btype][0].toLowerCase().replace(/[ /]+/g, "-"), 30);
+    const text = part(data, 40);
+    return type + (text ? "_" + text : "") + "." + (fmt === "svg" ? "svg" : "png");
   }
 
   function escapeHtml(text) {
@@ -170,12 +423,111 @@
       .replace(/</g, "&lt;").replace(/>/g, "&gt;");
   }
 
-  function altText() {
-    const type = TYPES[Number($("btype").value)][0];
-    return type + " barcode of " + $("data").value;
+  function snippet(url, alt) {
+    return '<img src="' + escapeHtml(url) + '" alt="' + escapeHtml(alt) + '">';
   }
 
-  // --- Showing the result ----------------------------------------------------
+  // Reads a page address like the program reads its request: a value it
+  // would ignore leaves the default. Gives the controls' contents.
+  function readParams(params) {
+    const raws = {};
+    for (const p of PARAMS) {
+      raws[p.name] = p.def;
+      const raw = params.get(p.name);
+      if (raw === null) continue;
+      if (p.kind === "bool") raws[p.name] = atoi(raw) !== 0;
+      else if (p.kind === "colour") raws[p.name] = hexColour(raw);
+      else if (p.kind === "real") raws[p.name] = parseFloat(raw) > 0 ? parseFloat(raw) : p.def;
+      else if (p.kind === "int") raws[p.name] = atoi(raw);
+      else if (p.kind === "word") raws[p.name] = p.words.includes(raw) ? raw : p.def;
+      else raws[p.name] = atoi(raw);
+    }
+    const data = params.get("data");
+    return { raws: raws, data: data === null ? DEFAULT_DATA : data, given: data };
+  }
+
+  return {
+    TYPES, DEFAULT_DATA, REQUEST_LIMIT, PARAMS, PARAM, CHECKS, APPLIES,
+    atoi, hexColour, requestValue, effectiveValues, notSent, encodeData, buildQuery,
+    requestUrl, debugQuery, lengthState, lengthLine, hints, notApplicable, checkLine,
+    typedCheckNote, textForType, ownText, altText, downloadName, escapeHtml, snippet,
+    readParams,
+  };
+})();
+
+if (typeof module !== "undefined") module.exports = StrixelRules;
+
+// --- The page ----------------------------------------------------------------
+
+if (typeof document !== "undefined") (function (R) {
+  const $ = (id) => document.getElementById(id);
+  const DEBOUNCE_MS = 250;
+  let cgi = "/cgi-bin/strixel.cgi";
+  let cgiFromAddress = null;
+  let generation = 0;
+  let timer = 0;
+  let shown = { key: null, state: null };
+  // Whether the text is the person's (kept on a change of type).
+  let ownText = false;
+  // The control whose edits the current history entry collects; a change
+  // event closes it, so the next edit gets an entry of its own.
+  let editing = null;
+  let announced = new Set();
+
+  // --- Controls <-> values ---------------------------------------------------
+
+  function controlValue(p) {
+    const el = $(p.name);
+    switch (p.kind) {
+      case "bool": return el.checked;
+      case "colour": return el.value.slice(1).toLowerCase();
+      case "choice": return Number(el.value);
+      default: return el.value;
+    }
+  }
+
+  function raws() {
+    const out = {};
+    for (const p of R.PARAMS) out[p.name] = controlValue(p);
+    return out;
+  }
+
+  function setControl(p, value) {
+    const el = $(p.name);
+    if (p.kind === "bool") el.checked = value;
+    else if (p.kind === "colour") el.value = "#" + value;
+    else el.value = value === null ? "" : String(value);
+  }
+
+  function btype() {
+    return Number($("btype").value);
+  }
+
+  // --- Notes beside the controls ---------------------------------------------
+
+  // A note paragraph of one kind under a control, made on first use and
+  // named by the control's aria-describedby.
+  function note(name, kind) {
+    const id = name + "-" + kind;
+    let el = $(id);
+    if (!el) {
+      el = document.createElement("p");
+      el.id = id;
+      el.className = kind === "error" ? "field-error" : kind;
+      el.hidden = true;
+      $(name).closest(".field").appendChild(el);
+      const by = $(name).getAttribute("aria-describedby");
+      $(name).setAttribute("aria-describedby", (by ? by + " " : "") + id);
+    }
+    return el;
+  }
+
+  function setNote(name, kind, text) {
+    const el = text || $(name + "-" + kind) ? note(name, kind) : null;
+    if (!el) return;
+    el.textContent = text || "";
+    el.hidden = !text;
+  }
 
   function clearErrors() {
     for (const el of document.querySelectorAll(".field-error")) {
@@ -189,19 +541,71 @@
 
   function flagField(name, message) {
     $(name).setAttribute("aria-invalid", "true");
-    const box = $(name + "-error");
-    if (box) {
-      box.textContent = message;
-      box.hidden = false;
+    setNote(name, "error", message);
+  }
+
+  // Says once, through the polite live region, what newly appeared.
+  function announce(texts) {
+    const fresh = texts.filter((t) => !announced.has(t));
+    announced = new Set(texts);
+    if (fresh.length) $("announce").textContent = fresh.join(" ");
+  }
+
+  // Greys the options the type leaves alone and says why; the control
+  // stays usable, and its value is still sent. Options of a select that do
+  // nothing are disabled, unless chosen.
+  function showApplicability(values) {
+    const na = R.notApplicable(values);
+    for (const name of new Set(R.APPLIES.map((row) => row.name))) {
+      const reason = na[name];
+      const some = typeof reason === "object";
+      const control = $(name);
+      if (control.tagName === "SELECT") {
+        for (const o of control.options) {
+          o.disabled = some && reason.values.includes(Number(o.value)) &&
+            o.value !== control.value;
+        }
+      }
+      control.closest(".field").classList.toggle("inapplicable", typeof reason === "string");
+      setNote(name, "na", typeof reason === "string" ? "No effect: " + reason + "." :
+        some ? reason.values.join(", ") + " do nothing here: " + reason.reason + "." : "");
     }
   }
 
-  function showImage(url) {
-    const img = $("barcode");
-    img.alt = altText();
-    img.hidden = false;
-    $("error").hidden = true;
-    img.src = url;
+  function showHints(values) {
+    const list = R.hints(values);
+    const box = $("hints");
+    box.textContent = "";
+    for (const name of ["w2n", "bred", "fcolor"]) setNote(name, "warn", "");
+    for (const h of list) {
+      const li = document.createElement("li");
+      li.textContent = h.text;
+      box.appendChild(li);
+      setNote(h.field, "warn", h.text);
+    }
+    box.hidden = list.length === 0;
+    return list.map((h) => h.text);
+  }
+
+  function showTextNotes(values, data) {
+    const t = R.TYPES[btype()];
+    $("data-hint").textContent = t[0] + " takes " + t[2] + ".";
+    $("example-text").textContent = t[1];
+    $("data-check").textContent = R.checkLine(values);
+    setNote("data", "typed", R.typedCheckNote(btype(), data));
+  }
+
+  // --- Showing the result ----------------------------------------------------
+
+  function setState(state) {
+    $("frame").dataset.state = state;
+    const dl = $("download");
+    if (state === "error") {
+      dl.removeAttribute("href");
+      dl.setAttribute("aria-disabled", "true");
+    } else {
+      dl.removeAttribute("aria-disabled");
+    }
   }
 
   function showError(message, detail) {
@@ -218,25 +622,37 @@
       p.textContent = detail;
       box.appendChild(p);
     }
+    const again = document.createElement("button");
+    again.type = "button";
+    again.id = "retry";
+    again.textContent = "Try again";
+    again.addEventListener("click", () => update({ force: true }));
+    box.appendChild(again);
     box.hidden = false;
-    $("frame").dataset.state = "error";
+    setState("error");
+    shown.state = "error";
     $("size").textContent = "No image";
   }
 
   // Names the parameter or text behind an error message of the program.
-  function blame(message) {
-    const btype = Number($("btype").value);
-    const type = TYPES[btype][0];
+  function blame(message, data) {
+    const type = R.TYPES[btype()][0];
     if (/Invalid barcode text/.test(message)) {
-      flagField("data", "Not a valid text for " + type + ": " + TYPES[btype][2] + ".");
+      if (data === "") {
+        flagField("data", "Enter a text: " + type + " takes " + R.TYPES[btype()][2] + ".");
+        return "Enter a text to draw.";
+      }
+      flagField("data", "Not a valid text for " + type + ": " + R.TYPES[btype()][2] + ".");
       return "The text is not valid for " + type + ".";
     }
     // Too small a box, or an image too large to create: the size fields
     // that were changed, else the box itself.
     const tooLarge = /PNG creator/.test(message);
     if (tooLarge || /Invalid barcode size/.test(message)) {
-      const sizes = PARAMS.filter((p) => p.size && typeof requestValue(p) === "string");
-      const blamed = sizes.length ? sizes : PARAMS.filter((p) => p.name === "w" || p.name === "h");
+      const values = raws();
+      const sizes = R.PARAMS.filter((p) => p.size &&
+        typeof R.requestValue(p, values[p.name]) === "string");
+      const blamed = sizes.length ? sizes : [R.PARAM.w, R.PARAM.h];
       const why = tooLarge ? "The image would be too large" : "The barcode does not fit the image";
       for (const p of blamed) flagField(p.name, why + " with this value.");
       return why + ": check " + blamed.map((p) => p.name).join(", ") + ".";
@@ -250,16 +666,24 @@
 
   // Asks again with debug=1, which answers a failure with the program's
   // HTML error page, and shows that page's text.
-  async function explainFailure(query, mine) {
-    if (query.length > REQUEST_LIMIT) {
-      flagField("data", "The request is too long.");
-      showError("The request is longer than " + REQUEST_LIMIT +
-        " characters, so the program answers nothing.");
+  async function explainFailure(query, data, mine) {
+    const length = R.lengthState(query);
+    if (length !== "ok") {
+      flagField("data", length === "too-long" ? "The request is too long." :
+        "The request is too long for the page to ask why it was refused.");
+      showError(length === "too-long" ?
+        "The request is longer than " + R.REQUEST_LIMIT +
+          " characters, so the program answers nothing." :
+        "The program drew no image, and the page cannot ask why: asking adds debug=1, " +
+        "which takes the request past " + R.REQUEST_LIMIT + " characters.",
+      "Shorten the text by " + (R.debugQuery(query).length - R.REQUEST_LIMIT) +
+        " characters or more to see the reason.");
       return;
     }
     let message = "";
+    let unreachable = false;
     try {
-      const answer = await fetch(requestUrl(query === "" ? "debug=1" : query + "&debug=1"));
+      const answer = await fetch(R.requestUrl(cgi, R.debugQuery(query)), { cache: "no-store" });
       const type = answer.headers.get("Content-Type") || "";
       if (answer.ok && type.startsWith("text/html")) {
         const page = new DOMParser().parseFromString(await answer.text(), "text/html");
@@ -268,13 +692,15 @@
         message = "The program gave no error text (HTTP " + answer.status + ").";
       }
     } catch (e) {
+      unreachable = true;
       message = "The program could not be reached at " + cgi + ".";
     }
     if (mine !== generation) return;
-    showError(message, blame(message));
+    showError(message, unreachable ? "Check that the server runs, then try again." :
+      blame(message, data));
   }
 
-  // Shows the whole request, however long the text.
+  // Shows the request whole up to a few lines; longer ones scroll.
   function fitHeight(area) {
     area.style.height = "auto";
     area.style.height = area.scrollHeight + 2 + "px";
@@ -282,68 +708,87 @@
 
   // --- Updating --------------------------------------------------------------
 
-  function update() {
+  // One pass from the controls to the request, the notes and the image.
+  // how.force asks again even for the request already shown; how.source is
+  // the control edited (its edits share one history entry); how.history
+  // false leaves the history alone (Back and Forward).
+  function update(how) {
+    how = how || {};
     window.clearTimeout(timer);
-    const built = buildQuery();
-    const url = requestUrl(built.query);
-    // A change event after the input events that already asked for this.
-    const key = url + " " + built.ignored.map((p) => p.name).join(",");
-    if (key === shownKey) return;
-    shownKey = key;
+    const values = raws();
+    const data = $("data").value;
+    const built = R.buildQuery(values, data);
+    const url = R.requestUrl(cgi, built.query);
+    const key = url + " " + built.ignored.join(",");
+    // A change event after the input events that already asked for this;
+    // a request that failed is asked again.
+    if (key === shown.key && shown.state !== "error" && !how.force) return;
+    shown = { key: key, state: "loading" };
     const mine = ++generation;
     clearErrors();
-    for (const p of built.ignored) {
-      flagField(p.name, notSent(p));
+    const notes = [];
+    for (const name of built.ignored) {
+      const text = R.notSent(R.PARAM[name]);
+      flagField(name, text);
+      notes.push(name + ": " + text);
     }
-    const full = absolute(url);
+    showTextNotes(values, data);
+    showApplicability(values);
+    notes.push(...showHints(values));
+    announce(notes);
+    $("data-length").textContent = R.lengthLine(built.query);
+    $("data-length").classList.toggle("over", R.lengthState(built.query) !== "ok");
+    const full = new URL(url, window.location.href).href;
+    const alt = R.altText(btype(), data);
     $("url").value = full;
-    $("snippet").value = '<img src="' + escapeHtml(full) + '" alt="' + escapeHtml(altText()) + '">';
+    $("snippet").value = R.snippet(full, alt);
     fitHeight($("url"));
     fitHeight($("snippet"));
-    let state = built.query;
-    if (cgiFromAddress !== null) {
-      state += (state ? "&" : "") + "cgi=" + encodeURIComponent(cgiFromAddress);
+    $("copy-status").textContent = "";
+    for (const p of R.PARAMS.filter((q) => q.kind === "colour")) {
+      $(p.name + "-value").value = values[p.name];
     }
-    for (const p of PARAMS.filter((q) => q.kind === "colour")) {
-      $(p.name + "-value").value = fieldValue(p);
-    }
-    window.history.replaceState(null, "", state ? "?" + state : window.location.pathname);
+    recordHistory(built.query, how);
+    const dl = $("download");
+    dl.href = url;
+    dl.download = R.downloadName(btype(), data, values.fmt);
+    setState("loading");
     $("size").textContent = "Loading\u2026";
-    $("frame").dataset.state = "loading";
     const img = $("barcode");
     img.onload = () => {
       if (mine !== generation) return;
-      $("frame").dataset.state = "image";
+      shown.state = "image";
+      setState("image");
       $("size").textContent = img.naturalWidth + " \u00d7 " + img.naturalHeight + " pixels";
     };
     img.onerror = () => {
-      if (mine === generation) explainFailure(built.query, mine);
+      if (mine === generation) explainFailure(built.query, data, mine);
     };
-    showImage(url);
+    img.alt = alt;
+    img.hidden = false;
+    $("error").hidden = true;
+    if (how.force) img.removeAttribute("src");
+    img.src = url;
   }
 
-  function schedule() {
-    window.clearTimeout(timer);
-    timer = window.setTimeout(update, DEBOUNCE_MS);
-  }
-
-  function showTypeHelp() {
-    const t = TYPES[Number($("btype").value)];
-    $("data-hint").textContent = t[0] + " takes " + t[2] + ".";
-    $("example-text").textContent = t[1];
-  }
-
-  // A text that is some type's example (or none) follows the type; one the
-  // person wrote stays.
-  function onTypeChange(previous) {
-    const data = $("data").value;
-    const wasExample = data === "" || data === DEFAULT_DATA ||
-      Object.values(TYPES).some((t) => t[1] === data);
-    if (wasExample && previous !== Number($("btype").value)) {
-      $("data").value = TYPES[Number($("btype").value)][1];
+  function recordHistory(query, how) {
+    if (how.history === false) return;
+    let state = query;
+    if (cgiFromAddress !== null) {
+      state += (state ? "&" : "") + "cgi=" + encodeURIComponent(cgiFromAddress);
     }
-    showTypeHelp();
-    update();
+    const address = state ? "?" + state : window.location.pathname;
+    if (address === (window.location.search || window.location.pathname)) return;
+    // Edits of one control, until it is left, make one step of Back.
+    const same = how.source && how.source === editing;
+    if (how.first || same) window.history.replaceState(null, "", address);
+    else window.history.pushState(null, "", address);
+    editing = how.source || null;
+  }
+
+  function schedule(source) {
+    window.clearTimeout(timer);
+    timer = window.setTimeout(() => update({ source: source }), DEBOUNCE_MS);
   }
 
   // --- Start -----------------------------------------------------------------
@@ -366,30 +811,27 @@
     $("help-link").href = cgi + "?help=1";
   }
 
-  // Fills the controls from the page's address, read like the program reads
-  // its request: a value it would ignore leaves the default.
-  function readAddress(params) {
-    for (const p of PARAMS) {
-      setField(p, p.def);
-      const raw = params.get(p.name);
-      if (raw === null) continue;
-      if (p.kind === "bool") setField(p, atoi(raw) !== 0);
-      else if (p.kind === "colour") setField(p, hexColour(raw));
-      else if (p.kind === "real") setField(p, parseFloat(raw) > 0 ? parseFloat(raw) : p.def);
-      else if (p.kind === "int") setField(p, atoi(raw));
-      else if ([...$(p.name).options].some((o) => Number(o.value) === atoi(raw))) {
-        setField(p, atoi(raw));
+  // Fills the controls from the page's address.
+  function readAddress() {
+    const read = R.readParams(new URLSearchParams(window.location.search));
+    for (const p of R.PARAMS) {
+      const select = $(p.name).options;
+      const value = read.raws[p.name];
+      if (select && ![...select].some((o) => o.value === String(value))) {
+        setControl(p, p.def);
+      } else {
+        setControl(p, value);
       }
     }
-    const data = params.get("data");
-    $("data").value = data === null ? DEFAULT_DATA : data;
+    $("data").value = read.data;
+    ownText = R.ownText(read.given, btype());
   }
 
   function resetOptions() {
-    for (const p of PARAMS) {
-      if (p.name !== "btype") setField(p, p.def);
+    for (const p of R.PARAMS) {
+      if (p.name !== "btype" && p.name !== "fmt") setControl(p, p.def);
     }
-    update();
+    update({});
   }
 
   async function copy(button) {
@@ -405,35 +847,64 @@
     $("copy-status").textContent = done ? "Copied." : "Select the text and copy it.";
   }
 
+  // Keeps the top of the page clear of the image that stays in view on a
+  // phone, so a control scrolled to is not hidden under it.
+  function watchPreviewHeight() {
+    const preview = $("preview");
+    const set = () => {
+      const sticky = window.getComputedStyle(preview).position === "sticky" &&
+        window.matchMedia("(max-width: 49.99rem)").matches;
+      document.documentElement.style.scrollPaddingTop = sticky ?
+        preview.getBoundingClientRect().height + 8 + "px" : "";
+    };
+    if (window.ResizeObserver) new ResizeObserver(set).observe(preview);
+    window.addEventListener("resize", set);
+    set();
+  }
+
   function wire() {
-    let previousType = Number($("btype").value);
     $("btype").addEventListener("change", () => {
-      onTypeChange(previousType);
-      previousType = Number($("btype").value);
+      $("data").value = R.textForType($("data").value, ownText, btype());
+      update({});
     });
     for (const el of document.querySelectorAll("main input:not([readonly]), main select")) {
       if (el.id === "btype") continue;
-      el.addEventListener("input", schedule);
-      el.addEventListener("change", update);
+      el.addEventListener("input", () => {
+        if (el.id === "data") ownText = true;
+        schedule(el.id);
+      });
+      el.addEventListener("change", () => {
+        update({ source: el.id });
+        editing = null;
+      });
+      // Enter asks again, also for the request already shown.
+      el.addEventListener("keydown", (e) => {
+        if (e.key === "Enter" && el.tagName === "INPUT") update({ source: el.id, force: true });
+      });
     }
     $("example").addEventListener("click", () => {
-      $("data").value = TYPES[Number($("btype").value)][1];
-      update();
+      $("data").value = R.TYPES[btype()][1];
+      ownText = false;
+      update({});
     });
     $("reset").addEventListener("click", resetOptions);
     for (const button of document.querySelectorAll("button.copy")) {
       button.addEventListener("click", () => copy(button));
     }
+    window.addEventListener("popstate", () => {
+      readAddress();
+      editing = null;
+      update({ history: false });
+    });
   }
 
   function start() {
-    const params = new URLSearchParams(window.location.search);
-    chooseCgi(params);
-    readAddress(params);
-    showTypeHelp();
+    chooseCgi(new URLSearchParams(window.location.search));
+    readAddress();
     wire();
-    update();
+    watchPreviewHeight();
+    update({ first: true });
   }
 
   start();
-})();
+})(StrixelRules);
