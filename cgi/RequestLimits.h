@@ -19,9 +19,9 @@ namespace strixel {
 constexpr int CpuLimitSeconds = 5;
 constexpr int WallLimitSeconds = 30;
 // A response that has started to go out may take this much longer than
-// the wall-clock limit: a reader that takes nothing for that long has
-// gone, and the process ends rather than wait for it (exit code Failure,
-// the response cut).
+// the wall-clock limit: a reader that has not taken it all by then has
+// stopped reading, and the process ends rather than wait for it (exit code
+// Failure, the response cut).
 constexpr int WriteGraceSeconds = 10;
 // The exit code of a request cut by either limit; it writes nothing.
 constexpr int LimitExitCode = Failure;
@@ -68,9 +68,10 @@ private:
 // write failed or fell short. From its first byte on, the response is not
 // cut by the limits any more (a cut would leave half a response): their
 // signals stay blocked for the rest of the request. The write has a
-// deadline of its own instead: what is left of the wall-clock limit plus
-// WriteGraceSeconds. A reader that takes nothing until then makes it fail,
-// and the request ends with Failure.
+// deadline of its own instead: what is left of the wall-clock timer (none
+// without process-wide limits) plus WriteGraceSeconds. A reader that has
+// not taken the whole response by then makes it fail, and the request ends
+// with Failure.
 bool WriteResponse(std::initializer_list<std::string_view> parts);
 
 // The write of WriteResponse to any descriptor: the parts in order, each
@@ -79,8 +80,8 @@ bool WriteResponse(std::initializer_list<std::string_view> parts);
 bool WriteBefore(int fd, std::initializer_list<std::string_view> parts,
                  std::chrono::steady_clock::time_point deadline);
 
-// The lowest CPU limit, in whole seconds, that a request may place given
-// the limit it finds: wanted seconds, below a finite hard limit (the kernel
+// The CPU soft limit, in whole seconds, that a request places given the
+// limit it finds: wanted seconds, below a finite hard limit (the kernel
 // kills at the hard limit without a catchable signal) and not above a lower
 // soft limit already set. Equal to current.rlim_cur when that one is kept.
 rlim_t RequestCpuLimit(rlim_t wanted, const struct rlimit &current);
