@@ -205,8 +205,9 @@ void MovePen(FT_Vector &pen, double d, double c, double s) {
 
 // The pen of every glyph that is drawn, in order: kerning pulls a pair
 // together, the turned advance and the spread move on. A glyph that cannot
-// be loaded or copied is skipped with no advance. Returns the pen of the
-// last glyph, where the face's transform is left for the next string.
+// be loaded or copied is skipped with no advance (one lost for want of
+// memory has ended the request already: the glyph set throws). Returns the pen
+// of the last glyph, where the face's transform is left for the next string.
 FT_Vector PlaceGlyphs(FT_Face face, CGlyphSet &glyphs,
                       const std::vector<FT_UInt> &indices,
                       const TextStart &start, double c, double s,
