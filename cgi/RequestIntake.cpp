@@ -101,7 +101,9 @@ int HandleRequestText(const std::string &text) {
 } // namespace
 
 int HandleRequest() {
-  return HandleRequest(RequestLimits());
+  RequestLimits limits;
+  limits.ProcessWide = true;
+  return HandleRequest(limits);
 }
 
 int HandleRequest(const RequestLimits &limits) {

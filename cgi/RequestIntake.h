@@ -10,9 +10,10 @@ struct RequestLimits;
 extern bool DebugMode;
 
 // Handles the one CGI request of the process within the CPU and wall-clock
-// limits of a request; returns its exit code.
+// limits of a request, placed on the process; returns its exit code.
 int HandleRequest();
-// The same within the given limits (tests shorten them).
+// The same within the given limits (tests shorten them); placed on the
+// process only when limits.ProcessWide is set.
 int HandleRequest(const RequestLimits &limits);
 
 } // namespace strixel

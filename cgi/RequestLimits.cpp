@@ -1,8 +1,12 @@
 #include "cgi/RequestLimits.h"
 
+#include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace strixel {
 
@@ -32,26 +36,57 @@ void SetAction(int signal, void (*handler)(int), struct sigaction &old) {
 
 // CPU time is counted from the process start, so the limit is set that far
 // above what has been used already: a fresh process gets exactly seconds.
-// A lower limit set by whoever started the process is kept.
 bool LowerCpuLimit(int seconds, const struct rlimit &old) {
   struct rusage usage = {};
   getrusage(RUSAGE_SELF, &usage);
   const rlim_t used = static_cast<rlim_t>(usage.ru_utime.tv_sec) +
                       static_cast<rlim_t>(usage.ru_stime.tv_sec);
-  rlim_t wanted = used + static_cast<rlim_t>(seconds);
-  if (old.rlim_max != RLIM_INFINITY && wanted > old.rlim_max)
-    wanted = old.rlim_max;
-  if (old.rlim_cur != RLIM_INFINITY && old.rlim_cur <= wanted)
+  const rlim_t limit =
+      RequestCpuLimit(used + static_cast<rlim_t>(seconds), old);
+  if (limit == old.rlim_cur)
     return false;
-  struct rlimit limit = old;
-  limit.rlim_cur = wanted;
-  return setrlimit(RLIMIT_CPU, &limit) == 0;
+  struct rlimit lowered = old;
+  lowered.rlim_cur = limit;
+  return setrlimit(RLIMIT_CPU, &lowered) == 0;
 }
 
-bool WriteAll(const char *data, std::size_t size) {
+// The time a reader is given to take the response: what is left of the
+// request's wall-clock timer (nothing when there is none) plus the grace.
+std::chrono::steady_clock::time_point WriteDeadline() {
+  struct itimerval timer = {};
+  getitimer(ITIMER_REAL, &timer);
+  const auto left = std::chrono::seconds(timer.it_value.tv_sec) +
+                    std::chrono::microseconds(timer.it_value.tv_usec);
+  return std::chrono::steady_clock::now() + left +
+         std::chrono::seconds(WriteGraceSeconds);
+}
+
+// Milliseconds until deadline, for poll: 0 once it has passed.
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(
+      std::clamp<long long>(left.count(), 0, static_cast<long long>(INT_MAX)));
+}
+
+// Writes are at most this large: when poll finds a pipe writable it has
+// room for this much at least, so the write cannot block past the
+// deadline. (A socket that polls writable has far more room.)
+constexpr std::size_t WritePiece = PIPE_BUF;
+
+bool WriteAll(int fd, const char *data, std::size_t size,
+              std::chrono::steady_clock::time_point deadline) {
   while (size > 0) {
-    const ssize_t written = write(STDOUT_FILENO, data, size);
-    if (written < 0 && errno == EINTR)
+    pollfd ready = {fd, POLLOUT, 0};
+    const int polled = poll(&ready, 1, MillisecondsUntil(deadline));
+    if (polled < 0 && errno == EINTR)
+      continue;
+    if (polled <= 0)
+      return false;
+    // A closed or broken descriptor makes the write fail (SIGPIPE is
+    // ignored).
+    const ssize_t written = write(fd, data, std::min(size, WritePiece));
+    if (written < 0 && (errno == EINTR || errno == EAGAIN))
       continue;
     if (written <= 0)
       return false;
@@ -63,10 +98,26 @@ bool WriteAll(const char *data, std::size_t size) {
 
 } // namespace
 
-CRequestLimits::CRequestLimits(const RequestLimits &limits) {
+rlim_t RequestCpuLimit(rlim_t wanted, const struct rlimit &current) {
+  // Soft and hard equal: the kernel sends SIGXCPU and SIGKILL at the same
+  // tick, and SIGKILL wins. A second below the hard limit leaves one tick
+  // of SIGXCPU at least.
+  if (current.rlim_max != RLIM_INFINITY)
+    wanted = std::min(wanted, current.rlim_max > 0 ? current.rlim_max - 1 : 0);
+  if (current.rlim_cur != RLIM_INFINITY && current.rlim_cur <= wanted)
+    return current.rlim_cur;
+  return wanted;
+}
+
+CRequestLimits::CRequestLimits(const RequestLimits &limits)
+    : ProcessWide(limits.ProcessWide) {
+  SetAction(SIGPIPE, SIG_IGN, OldPipeAction);
+  if (!ProcessWide) {
+    sigprocmask(SIG_BLOCK, nullptr, &OldMask);
+    return;
+  }
   SetAction(SIGXCPU, OnLimitReached, OldCpuAction);
   SetAction(SIGALRM, OnLimitReached, OldWallAction);
-  SetAction(SIGPIPE, SIG_IGN, OldPipeAction);
   const sigset_t signals = LimitSignals();
   sigprocmask(SIG_UNBLOCK, &signals, &OldMask);
   if (getrlimit(RLIMIT_CPU, &OldCpuLimit) == 0)
@@ -77,6 +128,13 @@ CRequestLimits::CRequestLimits(const RequestLimits &limits) {
 }
 
 CRequestLimits::~CRequestLimits() {
+  if (!ProcessWide) {
+    // WriteResponse blocked the limit signals; one that came meanwhile is
+    // the caller's and is delivered now.
+    sigprocmask(SIG_SETMASK, &OldMask, nullptr);
+    sigaction(SIGPIPE, &OldPipeAction, nullptr);
+    return;
+  }
   const struct itimerval stopped = {};
   setitimer(ITIMER_REAL, &stopped, nullptr);
   if (CpuLimitSet)
@@ -93,13 +151,18 @@ CRequestLimits::~CRequestLimits() {
   setitimer(ITIMER_REAL, &OldTimer, nullptr);
 }
 
+bool WriteBefore(int fd, std::initializer_list<std::string_view> parts,
+                 std::chrono::steady_clock::time_point deadline) {
+  for (const std::string_view part : parts)
+    if (!WriteAll(fd, part.data(), part.size(), deadline))
+      return false;
+  return true;
+}
+
 bool WriteResponse(std::initializer_list<std::string_view> parts) {
   const sigset_t signals = LimitSignals();
   sigprocmask(SIG_BLOCK, &signals, nullptr);
-  for (const std::string_view part : parts)
-    if (!WriteAll(part.data(), part.size()))
-      return false;
-  return true;
+  return WriteBefore(STDOUT_FILENO, parts, WriteDeadline());
 }
 
 } // namespace strixel

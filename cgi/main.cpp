@@ -1,5 +1,9 @@
 #include "cgi/RequestIntake.h"
+#include "cgi/RequestLimits.h"
 
 int main() {
-  return strixel::HandleRequest();
+  // The process is the request's own: its limits are the process's.
+  strixel::RequestLimits limits;
+  limits.ProcessWide = true;
+  return strixel::HandleRequest(limits);
 }

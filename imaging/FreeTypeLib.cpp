@@ -205,8 +205,9 @@ void MovePen(FT_Vector &pen, double d, double c, double s) {
 
 // The pen of every glyph that is drawn, in order: kerning pulls a pair
 // together, the turned advance and the spread move on. A glyph that cannot
-// be loaded or copied is skipped with no advance. Returns the pen of the
-// last glyph, where the face's transform is left for the next string.
+// be loaded or copied is skipped with no advance (one lost for want of
+// memory has ended the request already: the glyph set throws). Returns the pen
+// of the last glyph, where the face's transform is left for the next string.
 FT_Vector PlaceGlyphs(FT_Face face, CGlyphSet &glyphs,
                       const std::vector<FT_UInt> &indices,
                       const TextStart &start, double c, double s,
@@ -297,11 +298,20 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
   if (Face && SizeIsSet && SizedFontHeight == fontHeight)
     return SizedBandHeight;
   SizeIsSet = false;
-  if (Face && !FT_Set_Char_Size(
-                  Face, 0, static_cast<FT_F26Dot6>(h * PixelFraction),
-                  static_cast<FT_UInt>(DpiX), static_cast<FT_UInt>(DpiY))) {
+  // The fallback height is for a face that cannot take the size; one that
+  // ran out of memory would give another band height, and another image.
+  FT_Error error = 0;
+  if (Face) {
+    error = FT_Set_Char_Size(
+        Face, 0, static_cast<FT_F26Dot6>(h * PixelFraction),
+        static_cast<FT_UInt>(DpiX), static_cast<FT_UInt>(DpiY));
+    ThrowIfOutOfMemory(error);
+  }
+  if (Face && !error) {
     const FT_UInt glyph = FT_Get_Char_Index(Face, DescenderProbe);
-    if (!FT_Load_Glyph(Face, glyph, FT_LOAD_DEFAULT)) {
+    error = FT_Load_Glyph(Face, glyph, FT_LOAD_DEFAULT);
+    ThrowIfOutOfMemory(error);
+    if (!error) {
       const FT_Glyph_Metrics &metrics = Face->glyph->metrics;
       const long long depth =
           (static_cast<long long>(metrics.height) - metrics.horiBearingY) /

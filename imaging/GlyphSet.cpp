@@ -1,10 +1,16 @@
 #include "imaging/GlyphSet.h"
 
 #include <cstring>
+#include <new>
 
 #include FT_OUTLINE_H
 
 namespace strixel {
+
+void ThrowIfOutOfMemory(FT_Error error) {
+  if (error == FT_Err_Out_Of_Memory)
+    throw std::bad_alloc();
+}
 
 long long FloorPixels(long long value) {
   return value >= 0 ? value / PixelFraction
@@ -122,14 +128,18 @@ const CGlyphSet::Glyph &CGlyphSet::Get(FT_UInt index) {
   if (found != Glyphs.end())
     return found->second;
   Glyph &glyph = Glyphs[index];
-  if (FT_Load_Glyph(Face, index, FT_LOAD_DEFAULT))
+  const FT_Error loadError = FT_Load_Glyph(Face, index, FT_LOAD_DEFAULT);
+  ThrowIfOutOfMemory(loadError);
+  if (loadError)
     return glyph;
   glyph.Loaded = true;
   glyph.Advance = Face->glyph->advance;
   glyph.Turned = glyph.Advance;
   FT_Vector_Transform(&glyph.Turned, &Matrix);
   FT_Glyph image = nullptr;
-  if (FT_Get_Glyph(Face->glyph, &image))
+  const FT_Error copyError = FT_Get_Glyph(Face->glyph, &image);
+  ThrowIfOutOfMemory(copyError);
+  if (copyError)
     return glyph;
   glyph.Image.reset(image);
   // As FreeType does with the transform of a face: turn the outline; the
@@ -213,8 +223,11 @@ bool CGlyphSet::Render(const Glyph &glyph, FT_Vector phase,
   // and a new bitmap glyph comes back, or the glyph itself when it is a
   // bitmap already.
   FT_Glyph rendered = glyph.Image.get();
-  if (FT_Glyph_To_Bitmap(&rendered, FT_RENDER_MODE_NORMAL,
-                         bitmap.FollowsPen ? &phase : nullptr, 0))
+  const FT_Error error =
+      FT_Glyph_To_Bitmap(&rendered, FT_RENDER_MODE_NORMAL,
+                         bitmap.FollowsPen ? &phase : nullptr, 0);
+  ThrowIfOutOfMemory(error);
+  if (error)
     return false;
   GlyphImage image(rendered != glyph.Image.get() ? rendered : nullptr);
   const auto *bitmapGlyph = reinterpret_cast<FT_BitmapGlyph>(rendered);

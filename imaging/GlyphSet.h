@@ -17,6 +17,12 @@ namespace strixel {
 // FreeType positions are 26.6 fixed point.
 constexpr long PixelFraction = 64;
 
+// Throws std::bad_alloc when FreeType reports that an allocation failed, so
+// that a glyph lost for want of memory ends the request like any other
+// allocation failure (code 14, nothing written) instead of leaving a blank
+// in an image reported as a success. Other errors are the caller's.
+void ThrowIfOutOfMemory(FT_Error error);
+
 // The whole pixels of a 26.6 position, rounded down.
 long long FloorPixels(long long value);
 
@@ -94,13 +100,14 @@ public:
   CGlyphSet &operator=(const CGlyphSet &) = delete;
 
   // The glyph of index, loaded (with FT_LOAD_DEFAULT, no transform) on the
-  // first request.
+  // first request. Throws std::bad_alloc when FreeType runs out of memory.
   const Glyph &Get(FT_UInt index);
   // The box of the glyph's bitmap for the pen; false when it draws
   // nothing there (no ink, or a position the renderer refuses).
   bool BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box);
-  // The bitmap for the pen's sub-pixel phase; null when rendering fails.
-  // Once the set keeps no more bitmaps it renders into spare.
+  // The bitmap for the pen's sub-pixel phase; null when rendering fails
+  // (std::bad_alloc when for want of memory). Once the set keeps no more
+  // bitmaps it renders into spare.
   const GlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen, GlyphBitmap &spare);
 
 private:

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +78,42 @@ ChildResult RunChild(const std::function<int()> &body,
   return result;
 }
 
+// Runs body in a child whose standard output is a pipe that nobody reads
+// and holds one page; waits for it at most timeout, then kills it.
+ChildResult RunChildUnread(const std::function<int()> &body,
+                           std::chrono::seconds timeout,
+                           std::chrono::steady_clock::duration &took) {
+  ChildResult result;
+  int out[2];
+  if (pipe(out) != 0)
+    return result;
+  fcntl(out[1], F_SETPIPE_SZ, 4096);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    _exit(body());
+  }
+  close(out[1]);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() - start > timeout) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  took = std::chrono::steady_clock::now() - start;
+  close(out[0]);
+  if (WIFEXITED(status))
+    result.ExitCode = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.Signal = WTERMSIG(status);
+  return result;
+}
+
 [[noreturn]] void Spin() {
   for (volatile unsigned long turns = 0;; turns = turns + 1) {
   }
@@ -87,7 +126,7 @@ constexpr std::size_t LargeResponse = 1 << 20;
 int WriteLargeResponse() {
   bool written = false;
   {
-    const CRequestLimits limits({30, 1});
+    const CRequestLimits limits({30, 1, true});
     const std::string response(LargeResponse, 'x');
     written = WriteResponse({response});
   }
@@ -99,7 +138,7 @@ int WriteLargeResponse() {
 int StalledPost() {
   setenv("REQUEST_METHOD", "POST", 1);
   setenv("CONTENT_LENGTH", "10", 1);
-  return HandleRequest({30, 1});
+  return HandleRequest({30, 1, true});
 }
 
 TEST(RequestLimits, RequestEndsAtItsLimitsWithNothingHalfWritten) {
@@ -113,7 +152,15 @@ TEST(RequestLimits, RequestEndsAtItsLimitsWithNothingHalfWritten) {
   } rows[] = {
       {"CPU time",
        []() -> int {
-         const CRequestLimits limits({1, 30});
+         const CRequestLimits limits({1, 30, true});
+         Spin();
+       },
+       milliseconds(0), LimitExitCode, 0},
+      {"CPU limit whose soft and hard values are equal",
+       []() -> int {
+         const rlimit equal = {2, 2};
+         setrlimit(RLIMIT_CPU, &equal);
+         const CRequestLimits limits({30, 30, true});
          Spin();
        },
        milliseconds(0), LimitExitCode, 0},
@@ -121,13 +168,13 @@ TEST(RequestLimits, RequestEndsAtItsLimitsWithNothingHalfWritten) {
        []() -> int {
          const rlimit lower = {1, RLIM_INFINITY};
          setrlimit(RLIMIT_CPU, &lower);
-         const CRequestLimits limits({30, 30});
+         const CRequestLimits limits({30, 30, true});
          Spin();
        },
        milliseconds(0), LimitExitCode, 0},
       {"wall-clock time",
        []() -> int {
-         const CRequestLimits limits({30, 1});
+         const CRequestLimits limits({30, 1, true});
          for (;;)
            pause();
        },
@@ -144,6 +191,71 @@ TEST(RequestLimits, RequestEndsAtItsLimitsWithNothingHalfWritten) {
     EXPECT_EQ(result.ExitCode, row.ExitCode);
     EXPECT_EQ(result.Output.size(), row.OutputSize);
   }
+}
+
+TEST(RequestLimits, CpuLimitStaysBelowTheHardLimit) {
+  constexpr rlim_t None = RLIM_INFINITY;
+  struct Row {
+    rlim_t Wanted, Soft, Hard, Placed;
+  } rows[] = {
+      {5, None, None, 5}, // no limit found
+      {5, 3, 3, 2},       // soft and hard equal: a second below
+      {5, 5, 5, 4},       // the same at the request's own limit
+      {5, None, 4, 3},    // a hard limit alone
+      {5, 3, 10, 3},      // a lower soft limit is kept
+      {5, 3, 4, 3},       // ... when it is below the hard limit
+      {5, 8, 10, 5},      // a higher soft limit is lowered
+      {5, 8, None, 5},    //
+      {7, None, 9, 7},    // well below the hard limit: unchanged
+      {5, 1, 1, 0},       // nothing below the hard limit but zero
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::Message() << "wanted " << row.Wanted << ", soft "
+                                    << row.Soft << ", hard " << row.Hard);
+    EXPECT_EQ(RequestCpuLimit(row.Wanted, {row.Soft, row.Hard}), row.Placed);
+  }
+}
+
+TEST(RequestLimits, WriteEndsAtItsDeadlineWhenNobodyReads) {
+  using std::chrono::milliseconds;
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const std::string response(LargeResponse, 'x');
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(
+      WriteBefore(out[1], {"header", response}, start + milliseconds(300)));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, milliseconds(300));
+  EXPECT_LT(took, milliseconds(5000));
+  // The pipe was filled up to less than one piece, and the write never
+  // blocked on the rest.
+  int held = 0;
+  ioctl(out[0], FIONREAD, &held);
+  EXPECT_GT(held, fcntl(out[1], F_GETPIPE_SZ) - PIPE_BUF);
+  close(out[0]);
+  close(out[1]);
+}
+
+// A whole request whose image is larger than the pipe, and nobody reads:
+// the process ends with Failure after the wall-clock limit and the grace,
+// not never.
+int RequestToNobody() {
+  setenv("REQUEST_METHOD", "GET", 1);
+  setenv("QUERY_STRING",
+         "btype=20&h=600&fh=300&talign=3&data=~1B~05~11~12~13~14~15~16~17~"
+         "18~19~1B~05~11~12~13~14~15~16~17~18~19",
+         1);
+  return HandleRequest({30, 1, true});
+}
+
+TEST(RequestLimits, ResponseToAReaderThatNeverReadsEndsAfterTheGrace) {
+  std::chrono::steady_clock::duration took{};
+  const ChildResult result = RunChildUnread(
+      RequestToNobody, std::chrono::seconds(WriteGraceSeconds + 15), took);
+  EXPECT_EQ(result.Signal, 0);
+  EXPECT_EQ(result.ExitCode, Failure);
+  EXPECT_GE(took, std::chrono::seconds(WriteGraceSeconds));
+  EXPECT_LT(took, std::chrono::seconds(WriteGraceSeconds + 10));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 // request asked for it.
 
 #include "cgi/RequestIntake.h"
+#include "cgi/RequestLimits.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -305,7 +306,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
 
   // Every request starts in a fresh process in deployment.
   DebugMode = false;
-  const int code = HandleRequest();
+  // Without the process-wide limits: libFuzzer's -timeout rests on the
+  // same timer and signal, and a slow input must be reported by it.
+  const int code = HandleRequest(RequestLimits());
   CheckResponse(code, streams.Output(), request);
   return 0;
 }

@@ -9,7 +9,10 @@ some) answers 200 with an image/png whose raster is the one the program
 draws when run directly, and which the independent readers scan where they
 know the symbology; the help page; a failing request with debug gets the
 error page; a failing one without it gets what the server makes of a CGI
-that writes nothing. Then headless
+that writes nothing; a request near the length limit full of characters
+that lighttpd re-encodes in a query arrives whole as a POST. lighttpd with
+README.md's bound on concurrent requests answers three times as many
+clients at once, never running more programs than the bound. Then headless
 Chromium loads the help page and a page with one <img> per type from the
 lighttpd server, and every image must load with the size of its PNG.
 
@@ -24,6 +27,8 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -239,6 +244,47 @@ def check_examples(results):
                       readme_snippets.snippet(name) in text)
 
 
+# Characters that lighttpd writes as %XX in a query before the program sees
+# it, three characters for one; a POST body is passed on as it is.
+REENCODED_IN_QUERIES = '"<>{}|^`'
+
+
+def long_text_request():
+    """A request 50 characters under the length limit, half of its text
+    characters that lighttpd re-encodes in a query."""
+    prefix = "btype=7&h=20&text=0&data="
+    text = ("Strixel" + REENCODED_IN_QUERIES) * 400
+    return prefix + text[:3550 - len(prefix)]
+
+
+def check_long_text(results, server, cgi):
+    """A long text sent by POST, as README.md advises, reaches the program
+    whole through the server."""
+    query = long_text_request()
+    direct = direct_output(cgi, query, "POST")
+    name = "%s POST of a %d-character request" % (server.name, len(query))
+    if not results.check(name + " draws directly", direct.code == 0,
+                         "exit code %r" % direct.code):
+        return
+    status, ctype, body = http_request(server.port, "POST", CGI_PATH,
+                                       query.encode())
+    if not results.check(name + ": 200 image/png",
+                         status == 200 and ctype == "image/png",
+                         "%d %s" % (status, ctype)):
+        return
+    try:
+        served = Png(body)
+        drawn = Png(direct.output[len(b"Content-type: image/png\n\n"):])
+    except BadResponse as e:
+        results.check(name + ": PNG", False, str(e))
+        return
+    results.check(name + ": PNG as drawn", served.raster == drawn.raster)
+    # The same text as a GET, for the record: behind lighttpd it reaches
+    # the program re-encoded and over the limit.
+    status, _, _ = http_request(server.port, "GET", CGI_PATH + "?" + query)
+    print("note: %s GET of the same text: %d" % (server.name, status))
+
+
 def check_server(results, server_class, cgi, out):
     folder = os.path.join(out, server_class.name)
     images = os.path.join(out, "images")
@@ -248,8 +294,81 @@ def check_server(results, server_class, cgi, out):
             print("== %s on 127.0.0.1:%d" % (server.name, server.port))
             check_image_types(results, server, cgi, images)
             check_pages(results, server, cgi)
+            check_long_text(results, server, cgi)
     except (RuntimeError, OSError) as e:
         results.check("%s starts and serves" % server_class.name, False,
+                      str(e))
+
+
+# --- Bounding concurrent CGI processes ---------------------------------------
+
+class BoundedLighttpd(web_servers.Lighttpd):
+    """lighttpd with README.md's bound on concurrent requests."""
+
+    name = "lighttpd-bounded"
+    bound = 2
+    extra = "server.max-connections = %d\n" % bound
+
+
+def cgi_children(parent):
+    """How many strixel.cgi processes parent has started that still run."""
+    count = 0
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        ppid = int(stat[stat.rindex(")") + 2:].split()[1])
+        if comm == "strixel.cgi" and ppid == parent:
+            count += 1
+    return count
+
+
+def check_concurrency_bound(results, cgi, out):
+    """Three times as many clients at once as lighttpd's max-connections:
+    every request is answered, and never more than that many programs run
+    at the same time."""
+    query = ("btype=20&h=600&fh=300&talign=3&data=" +
+             "~1B~05~11~12~13~14~15~16~17~18~19" * 30)
+    clients = 3 * BoundedLighttpd.bound
+    folder = os.path.join(out, BoundedLighttpd.name)
+    try:
+        with BoundedLighttpd(folder, cgi) as server:
+            print("== %s on 127.0.0.1:%d" % (server.name, server.port))
+            parent = server.processes[0].pid
+            statuses = []
+            most = 0
+
+            def client():
+                for _ in range(2):
+                    statuses.append(http_request(
+                        server.port, "GET", CGI_PATH + "?" + query)[0])
+
+            threads = [threading.Thread(target=client)
+                       for _ in range(clients)]
+            for t in threads:
+                t.start()
+            deadline = time.monotonic() + 120
+            while any(t.is_alive() for t in threads):
+                most = max(most, cgi_children(parent))
+                if time.monotonic() > deadline:
+                    break
+                time.sleep(0.005)
+            for t in threads:
+                t.join(timeout=60)
+            results.check("%s: %d concurrent clients all answered 200" %
+                          (server.name, clients),
+                          statuses == [200] * (2 * clients),
+                          "statuses %r" % statuses)
+            results.check("%s: at most %d programs at once" %
+                          (server.name, server.bound),
+                          0 < most <= server.bound, "%d at once" % most)
+    except (RuntimeError, OSError) as e:
+        results.check("%s starts and serves" % BoundedLighttpd.name, False,
                       str(e))
 
 
@@ -405,6 +524,7 @@ def main():
     check_server(results, web_servers.Lighttpd, cgi, out)
     check_server(results, web_servers.NginxFcgiwrap, cgi, out)
     check_server(results, web_servers.ApacheCgi, cgi, out)
+    check_concurrency_bound(results, cgi, out)
     if not args.no_browser:
         print("== chromium")
         try:
