@@ -105,9 +105,14 @@ def package_lines(build, build_dep=False, install=False):
 def check_builds(results, out, with_apt):
     """Two builds at different paths; the path of the first .deb."""
     debs = []
+    first = os.path.join(out, "one", "strixel")
+    copy_sources(first)
     for folder in ("one", os.path.join("two", "deeper")):
         source = os.path.join(out, folder, "strixel")
-        copy_sources(source)
+        if source != first:
+            # The same sources, whatever changes in the repository meanwhile.
+            shutil.rmtree(source, ignore_errors=True)
+            shutil.copytree(first, source, symlinks=True)
         # The README's lines as written; apt-get waits for a lock another
         # installation holds instead of failing.
         env = dict(os.environ, APT_CONFIG=os.path.join(out, "apt.conf"))
