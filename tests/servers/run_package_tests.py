@@ -336,7 +336,7 @@ def check_purged(results, files, before):
     left = [p for p in files if os.path.lexists(p)]
     results.check("no file of the package is left", not left, " ".join(left))
     named = run(["grep", "-rl", "strixel", "/etc"]).stdout.split()
-    named += glob.glob("/usr/**/*strixel*", recursive=True)
+    named += run(["find", "/usr", "-name", "*strixel*"]).stdout.split()
     named += [p for p in ("/var/lib/strixel",) if os.path.lexists(p)]
     results.check("nothing of it in /etc or /usr (nor /var/lib/strixel)",
                   not named, " ".join(named))
