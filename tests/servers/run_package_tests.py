@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """The Debian package: built twice, linted, installed, served and purged.
 
-Always: the README's build lines (its `package` snippet, less the apt-get
-lines) run in two copies of the sources at different paths, and the two
-.deb files must be identical byte for byte; lintian --pedantic -I -E
-must report nothing that is not overridden (its whole output is printed).
+Always: the repository's files are copied and built into a source package
+(dpkg-source -b), which is unpacked at another path; the README's build
+lines (its `package` snippet, less the apt-get lines) run in both trees,
+and the two .deb files must be identical byte for byte; lintian
+--pedantic -I -E on the binary and the source package must report nothing
+that is not overridden (its whole output is printed).
 
 Installing changes the system, so the rest runs only in CI (CI=true) or
 when asked (STRIXEL_SYSTEM_TESTS=1), and only with strixel not installed.
@@ -44,6 +46,7 @@ from strixel_cgi import PNG_HEADER, Png, run_cgi  # noqa: E402
 
 DOC = os.path.join(ROOT, "docs", "scale-out.md")
 DEB = "strixel_1.3_amd64.deb"
+DSC = "strixel_1.3.dsc"
 QUERY = "data=12345&btype=2"
 FAILING_DEBUG_QUERY = "btype=11&data=ABC&debug=1"
 
@@ -107,12 +110,21 @@ def check_builds(results, out, with_apt):
     debs = []
     first = os.path.join(out, "one", "strixel")
     copy_sources(first)
+    # The source package, and the second build from it: the same sources,
+    # whatever changes in the repository meanwhile.
+    done = run(["dpkg-source", "-b", "strixel"], cwd=os.path.dirname(first))
+    dsc = os.path.join(os.path.dirname(first), DSC)
+    results.check("dpkg-source -b builds the source package",
+                  done.returncode == 0 and os.path.isfile(dsc),
+                  done.stdout[-500:] + done.stderr[-500:])
+    second = os.path.join(out, "two", "deeper", "strixel")
+    shutil.rmtree(os.path.dirname(second), ignore_errors=True)
+    os.makedirs(os.path.dirname(second))
+    done = run(["dpkg-source", "-x", dsc, second])
+    results.check("dpkg-source -x unpacks it", done.returncode == 0,
+                  done.stdout[-500:] + done.stderr[-500:])
     for folder in ("one", os.path.join("two", "deeper")):
         source = os.path.join(out, folder, "strixel")
-        if source != first:
-            # The same sources, whatever changes in the repository meanwhile.
-            shutil.rmtree(source, ignore_errors=True)
-            shutil.copytree(first, source, symlinks=True)
         # The README's lines as written; apt-get waits for a lock another
         # installation holds instead of failing.
         env = dict(os.environ, APT_CONFIG=os.path.join(out, "apt.conf"))
@@ -124,14 +136,17 @@ def check_builds(results, out, with_apt):
         debs.append(deb)
     same = all(os.path.isfile(d) for d in debs) and \
         open(debs[0], "rb").read() == open(debs[1], "rb").read()
-    results.check("two builds at different paths give the same .deb", same)
+    results.check("two builds at different paths, from the repository's "
+                  "files and from the source package, give the same .deb",
+                  same)
     return debs[0]
 
 
 def check_lintian(results, deb):
     changes = deb[:-len(".deb")] + ".changes"
+    dsc = os.path.join(os.path.dirname(deb), DSC)
     done = run(["lintian", "--pedantic", "-I", "-E", "--show-overrides",
-                changes])
+                changes, dsc])
     print("lintian --pedantic -I -E --show-overrides (complete output):")
     for line in (done.stdout + done.stderr).splitlines():
         print("  " + line)
