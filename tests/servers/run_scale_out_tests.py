@@ -5,8 +5,9 @@ nginx is configured with the snippet of docs/scale-out.md, the two hosts
 with README.md's lighttpd snippet, all on free loopback ports. Checked: a
 repeated GET is answered by the cache (MISS, then HIT, and the hosts' access
 logs see it once) with the pixels the program draws; a POST, a failed
-debug=1 request's error page and the help page are never cached; under wrk load no request fails while one host is stopped mid-run;
-during a wrk run of one repeated request the hosts see at most one request.
+debug=1 request's error page and the help page are never cached; under
+wrk load no request fails while one host is stopped mid-run; during a wrk
+run of one repeated request the hosts see at most one request.
 The requests per second of each run are printed, not checked: they depend
 on the machine.
 
