@@ -28,6 +28,20 @@ extern const FT_Module_Class tt_driver_class;
 extern const FT_Module_Class sfnt_module_class;
 extern const FT_Module_Class ft_smooth_renderer_class;
 }
+
+// The WOFF2 decompressor FreeType's archive asks for. Debian builds the
+// SFNT loader as one object, sfnt.o, and the WOFF2 reader inside it calls
+// brotli; linking the TrueType support therefore links that call, and with
+// it all of brotli (its decoder and its 120 KiB dictionary). The program
+// opens one face, the embedded TrueType font, whose tag is never "wOF2", so
+// the reader is never entered. Answering the call here with brotli's own
+// failure code keeps brotli out of the program; were WOFF2 data ever
+// opened, FreeType would refuse it as an invalid table instead of drawing.
+#include <brotli/decode.h>
+extern "C" BrotliDecoderResult BrotliDecoderDecompress(size_t, const uint8_t *,
+                                                       size_t *, uint8_t *) {
+  return BROTLI_DECODER_RESULT_ERROR;
+}
 #endif
 
 namespace strixel {

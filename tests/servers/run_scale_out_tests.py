@@ -4,9 +4,10 @@
 nginx is configured with the snippet of docs/scale-out.md, the two hosts
 with README.md's lighttpd snippet, all on free loopback ports. Checked: a
 repeated GET is answered by the cache (MISS, then HIT, and the hosts' access
-logs see it once) with the pixels the program draws; a POST is never
-cached; under wrk load no request fails while one host is stopped mid-run;
-during a wrk run of one repeated request the hosts see at most one request.
+logs see it once) with the pixels the program draws; a POST, a failed
+debug=1 request's error page and the help page are never cached; under
+wrk load no request fails while one host is stopped mid-run; during a wrk
+run of one repeated request the hosts see at most one request.
 The requests per second of each run are printed, not checked: they depend
 on the machine.
 
@@ -33,6 +34,8 @@ from web_servers import CGI_PATH  # noqa: E402
 DOC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "docs",
                    "scale-out.md")
 QUERY = "btype=7&data=STRIXEL-1234"
+# EAN-13 takes digits only: the program fails, and with debug says why.
+FAILING_DEBUG_QUERY = "btype=11&data=ABC&debug=1"
 
 # Each request of a run asks for a barcode of its own (so no cache can
 # answer it), half of them by POST when the script's second argument is
@@ -86,10 +89,12 @@ class Balancer(web_servers.Server):
         os.makedirs(temp)
         text = readme_snippets.snippet("scale-out", DOC)
         text = readme_snippets.substitute(text, "scale-out", [
-            ("/var/cache/nginx/strixel", cache),
+            ("/var/lib/nginx/strixel", cache),
             ("127.0.0.1:8081", "127.0.0.1:%d" % self.hosts[0].port),
             ("127.0.0.1:8082", "127.0.0.1:%d" % self.hosts[1].port),
-            ("listen 80;", "listen 127.0.0.1:%d;" % self.port)])
+            ("listen 80 default_server;",
+             "listen 127.0.0.1:%d default_server;" % self.port),
+            ("listen [::]:80 default_server;", "")])
         conf = self.write("nginx.conf", """\
 daemon off;
 master_process off;
@@ -148,6 +153,19 @@ def check_cache(results, balancer, cgi):
                   statuses == ["MISS", "HIT"] and
                   balancer.sent_to() - before == 1,
                   "%r, hosts saw %d" % (statuses, balancer.sent_to() - before))
+    # Answers with 200 that are no image: a failed request's debug page and
+    # the help page. Each must reach a host every time.
+    for label, query in (("a failed debug=1 request", FAILING_DEBUG_QUERY),
+                         ("the help page", "help=1")):
+        before = balancer.sent_to()
+        answers = [request(balancer.port, "GET", CGI_PATH + "?" + query)[:3]
+                   for _ in range(2)]
+        results.check("%s is never cached: both reach a host" % label,
+                      all(status == 200 and ctype.startswith("text/html") and
+                          cache != "HIT" for status, ctype, cache in answers)
+                      and balancer.sent_to() - before == 2,
+                      "%r, hosts saw %d" % (answers,
+                                            balancer.sent_to() - before))
     before = balancer.sent_to()
     statuses = []
     for _ in range(2):

@@ -2,7 +2,7 @@
 """strixel.cgi behind real web servers, and in Chromium.
 
 lighttpd with mod_cgi, nginx with fcgiwrap and Apache with mod_cgi, each
-configured with README.md's snippet for it (and the packaged example
+configured with README.md's snippet for it (and the Debian package's
 configurations must hold the same lines). Through each server, over HTTP
 on a loopback port: one request of every barcode type (GET, and POST for
 some) answers 200 with an image/png whose raster is the one the program
@@ -229,19 +229,27 @@ def check_pages(results, server, cgi):
                   status == want_status, "%d %s" % (status, ctype))
 
 
-# The packaged example configuration of each README snippet.
-EXAMPLES = {"lighttpd": "lighttpd.conf", "apache": "apache2.conf",
-            "nginx": "nginx.conf"}
+# The Debian package's configuration holding each README snippet.
+PACKAGED = {"lighttpd": "lighttpd/50-strixel.conf",
+            "apache": "apache2/strixel.conf",
+            "nginx": "nginx/strixel.conf"}
+
+
+def code_lines(text):
+    """The lines that are neither blank nor comments, without indent."""
+    return [line.strip() for line in text.split("\n")
+            if line.strip() and not line.strip().startswith("#")]
 
 
 def check_examples(results):
     folder = os.path.join(os.path.dirname(os.path.dirname(HERE)),
-                          "packaging", "examples")
-    for name, example in sorted(EXAMPLES.items()):
-        with open(os.path.join(folder, example)) as f:
-            text = f.read()
-        results.check("example %s holds README's %s snippet" % (example, name),
-                      readme_snippets.snippet(name) in text)
+                          "debian", "conf")
+    for name, packaged in sorted(PACKAGED.items()):
+        with open(os.path.join(folder, packaged)) as f:
+            text = "\n".join(code_lines(f.read()))
+        wanted = "\n".join(code_lines(readme_snippets.snippet(name)))
+        results.check("debian/conf/%s holds README's %s snippet" %
+                      (packaged, name), wanted in text)
 
 
 # Characters that lighttpd writes as %XX in a query before the program sees
