@@ -399,3 +399,22 @@ TEST(Svg, SameImageAsThePng) {
 }
 
 } // namespace
+
+namespace {
+
+// No raster is allocated for an SVG: a request whose raster (about 57 MiB)
+// does not fit a 32 MiB address space fails as PNG but is drawn as SVG.
+TEST(Svg, AllocatesNoRaster) {
+  if (AddressSanitizerBuild())
+    GTEST_SKIP() << "the address sanitizer needs more address space";
+  const std::string query = "QUERY_STRING=xdim=9000&h=20&text=0";
+  const CgiResult png =
+      RunCgiInAddressSpace(32768, {"REQUEST_METHOD=GET", query}, "");
+  EXPECT_EQ(png.ExitCode, 3);
+  const CgiResult svg = RunCgiInAddressSpace(
+      32768, {"REQUEST_METHOD=GET", query + "&fmt=svg"}, "");
+  EXPECT_EQ(svg.ExitCode, 0);
+  EXPECT_TRUE(IsSvgResponse(svg.Output));
+}
+
+} // namespace
