@@ -5,10 +5,12 @@
 #include <string>
 
 #include "cgi/HtmlPages.h"
+#include "cgi/ImageTitle.h"
 #include "cgi/RequestLimits.h"
 #include "engine/BarcodeHolder.h"
 #include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
+#include "imaging/MySvgWriter.h"
 
 namespace strixel {
 
@@ -20,6 +22,7 @@ constexpr int ScreenDpi = 96;
 constexpr int DefaultCompression = -2;
 constexpr std::uint32_t White = 0xFFFFFF;
 const char PngHeader[] = "Content-type: image/png\n\n";
+const char SvgHeader[] = "Content-type: image/svg+xml\n\n";
 
 void WriteSettings(CBarcodeSym &symbol, const RequestSettings &request) {
   CBarcodeProps &props = symbol.Settings;
@@ -63,6 +66,22 @@ int ImageSize(CBarcodeHolder &holder, const RequestSettings &request,
   return Success;
 }
 
+// Creates the writer, lets the symbol draw into it and writes the response.
+// The file is complete in memory before the first byte goes out: an
+// encoder failure leaves no half image behind a 200 answer.
+template <class Writer>
+int DrawAndWrite(Writer &writer, CBarcodeSym &symbol, const CRect &rect,
+                 const char *header) {
+  if (!writer.Create())
+    return FailRequest(CannotCreateCanvas);
+  if (int error = symbol.Draw(writer, &rect))
+    return FailRequest(error);
+  std::string file;
+  if (writer.EncodeImage(file) != Success)
+    return FailRequest(Failure);
+  return WriteResponse({header, file}) ? Success : Failure;
+}
+
 } // namespace
 
 int FailRequest(int code) {
@@ -84,19 +103,16 @@ int RenderImageResponse(const RequestSettings &request) {
     return FailRequest(error);
   const CRect rect{0, width, 0, height};
 
+  if (request.Format == FormatSvg) {
+    // The same drawing into shapes: the background is the document's own
+    // first rectangle, so the writer starts in the background colour.
+    CMySvgWriter writer(width, height, nullptr, ScreenDpi, ScreenDpi,
+                        request.BackColor, ImageTitle(request));
+    return DrawAndWrite(writer, *holder.GetSymbol(), rect, SvgHeader);
+  }
   CMyPngWriter writer(width, height, nullptr, ScreenDpi, ScreenDpi, White,
                       DefaultCompression);
-  if (!writer.Create())
-    return FailRequest(CannotCreateCanvas);
-  if (int error = holder.GetSymbol()->Draw(writer, &rect))
-    return FailRequest(error);
-
-  // The file is complete in memory before the first byte goes out: an
-  // encoder failure leaves no half image behind a 200 answer.
-  std::string png;
-  if (writer.EncodeImage(png) != Success)
-    return FailRequest(Failure);
-  return WriteResponse({PngHeader, png}) ? Success : Failure;
+  return DrawAndWrite(writer, *holder.GetSymbol(), rect, PngHeader);
 }
 
 } // namespace strixel

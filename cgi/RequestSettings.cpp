@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "engine/Digits.h"
@@ -125,6 +126,14 @@ void ReadModuleSize(const char *text, RequestSettings &settings) {
     settings.ModuleSize = moduleSize;
 }
 
+// Only the two names; any other value leaves the default, PNG.
+void ReadFormat(const char *text, RequestSettings &settings) {
+  if (std::strcmp(text, "png") == 0)
+    settings.Format = FormatPng;
+  else if (std::strcmp(text, "svg") == 0)
+    settings.Format = FormatSvg;
+}
+
 struct Parameter {
   const char *Name;
   void (*Read)(const char *value, RequestSettings &settings);
@@ -158,6 +167,7 @@ constexpr Parameter Parameters[] = {
     {"bred", ReadInt<&Request::BarWidthReduction, INT_MIN, INT_MAX>},
     {"w2n", ReadRatio},
     {"xdim", ReadModuleSize},
+    {"fmt", ReadFormat},
 };
 
 // A size given along the symbol's length (the width when horizontal, the

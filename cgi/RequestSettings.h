@@ -9,6 +9,12 @@ namespace strixel {
 
 class CQueryParams;
 
+// The image format of the response: fmt=png (the default) or fmt=svg.
+enum ImageFormat : int {
+  FormatPng = 0,
+  FormatSvg = 1,
+};
+
 // The checked request parameters handed to the image response.
 struct RequestSettings {
   // The image size along a side the request does not give.
@@ -38,6 +44,7 @@ struct RequestSettings {
   float Wide2NarrowRatio = 2.5f;
   double ModuleSize = 2;
   bool FixedSize = false;
+  int Format = FormatPng;
 };
 
 // Request value conversions. ParseIntValue reads like atoi (white space, a

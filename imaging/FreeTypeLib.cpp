@@ -13,6 +13,7 @@
 
 #include "imaging/GlyphSet.h"
 #include "imaging/IntRange.h"
+#include "imaging/PlacedText.h"
 #include "imaging/TextCompositor.h"
 
 #include <ft2build.h>
@@ -373,7 +374,8 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   const long long ox = -RoundHalfAwayLong(static_cast<double>(descent) * s);
   const long long oy =
       start.Y - RoundHalfAwayLong(static_cast<double>(descent) * c);
-  CTextCompositor(*Owner, colour, ox, oy).Draw(glyphs, pens);
+  if (!Owner->DrawOutlines({Face, matrix, pens, ox, oy, colour}))
+    CTextCompositor(*Owner, colour, ox, oy).Draw(glyphs, pens);
 
   // The face keeps the transform of the last glyph, for the next string's
   // measuring.

@@ -19,26 +19,19 @@ CImageWriter::~CImageWriter() {
   RowStorage.clear();
 }
 
-namespace {
-
-// Whether a raster of this size is one the encoder can write and one
-// request may hold in memory.
-bool IsRasterSizeAllowed(long long width, long long height) {
+bool CImageWriter::IsSizeAllowed(long long width, long long height) {
   if (width < 1 || height < 1)
     return false;
-  if (width > CImageWriter::MaxSidePixels ||
-      height > CImageWriter::MaxSidePixels)
+  if (width > MaxSidePixels || height > MaxSidePixels)
     return false;
   // Both factors are at most a million, so the product fits in 64 bits.
-  return 3 * width * height <= CImageWriter::MaxRasterBytes;
+  return 3 * width * height <= MaxRasterBytes;
 }
-
-} // namespace
 
 bool CImageWriter::Create() {
   Rows.clear();
   RowStorage.clear();
-  if (!IsRasterSizeAllowed(Width, Height))
+  if (!IsSizeAllowed(Width, Height))
     return false;
   // One block holds every row, one after the other: each row is still one
   // contiguous buffer for the encoder and one block fill for a bar, but the
@@ -86,20 +79,29 @@ std::uint8_t CImageWriter::GetBlue(int x, int y) const {
 
 void CImageWriter::FillRect(int x, int y, int width, int height,
                             std::uint32_t colour) {
-  if (width <= 0 || height <= 0 || Rows.empty())
+  if (width <= 0 || height <= 0)
     return;
   // Clip to the canvas in 64 bits so that x + width cannot overflow.
-  const long long canvasWidth = Width;
-  const long long canvasHeight = static_cast<long long>(Rows.size());
   const long long left = std::max<long long>(x, 0);
   const long long top = std::max<long long>(y, 0);
   const long long right =
-      std::min<long long>(static_cast<long long>(x) + width, canvasWidth);
+      std::min<long long>(static_cast<long long>(x) + width, Width);
   const long long bottom =
-      std::min<long long>(static_cast<long long>(y) + height, canvasHeight);
+      std::min<long long>(static_cast<long long>(y) + height, Height);
   if (left >= right || top >= bottom)
     return;
+  FillArea(left, top, right, bottom, colour);
+}
 
+bool CImageWriter::DrawOutlines(const CPlacedText &) {
+  return false;
+}
+
+void CImageWriter::FillArea(long long left, long long top, long long right,
+                            long long bottom, std::uint32_t colour) {
+  // No raster before Create.
+  if (bottom > static_cast<long long>(Rows.size()))
+    return;
   const auto red = static_cast<std::uint8_t>(colour & 0xFF);
   const auto green = static_cast<std::uint8_t>((colour >> 8) & 0xFF);
   const auto blue = static_cast<std::uint8_t>((colour >> 16) & 0xFF);

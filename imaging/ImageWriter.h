@@ -11,6 +11,8 @@ struct FT_FaceRec_;
 
 namespace strixel {
 
+struct CPlacedText;
+
 // How DrawString places a text in its width: from the reference point, ending
 // at the far end, centred, or with its glyphs spread to fill the width. The
 // last three act only with a width.
@@ -75,6 +77,19 @@ public:
   virtual ~CImageWriter();
   // Encodes the raster onto stream; 0 on success, else an error code.
   virtual int WriteImage(std::FILE *stream) = 0;
+  // Where the drawing reaches the output. FillArea gets every rectangle
+  // FillRect fills, already clipped to the canvas ([left, right) x [top,
+  // bottom), never empty); the raster sets its pixels. DrawOutlines gets
+  // the glyphs of every string where the text engine has placed them; a
+  // writer that keeps outlines takes them and returns true, the raster
+  // returns false and the text engine blends the glyph bitmaps into it.
+  virtual void FillArea(long long left, long long top, long long right,
+                        long long bottom, std::uint32_t colour);
+  virtual bool DrawOutlines(const CPlacedText &text);
+
+  // Whether a canvas of this size may be drawn: the encoder writes no side
+  // above MaxSidePixels and a request holds no more than MaxRasterBytes.
+  static bool IsSizeAllowed(long long width, long long height);
 
   bool Create();
   void SetPixel(int x, int y, std::uint32_t colour);

@@ -241,6 +241,12 @@ const SettingsRow SettingsRows[] = {
     {"xdim=0", [](RequestSettings &) {}},
     {"xdim=2.5", [](RequestSettings &) {}},
     {"xdim=3", [](RequestSettings &s) { s.ModuleSize = 3; }},
+    // fmt: the two names only, in lower case
+    {"fmt=svg", [](RequestSettings &s) { s.Format = FormatSvg; }},
+    {"fmt=png", [](RequestSettings &) {}},
+    {"fmt=SVG", [](RequestSettings &) {}},
+    {"fmt=svgz", [](RequestSettings &) {}},
+    {"fmt=", [](RequestSettings &) {}},
     // help and debug are no settings
     {"help=1&debug=1", [](RequestSettings &) {}},
 };
@@ -271,6 +277,7 @@ void ExpectSameSettings(const RequestSettings &actual,
   EXPECT_EQ(actual.Wide2NarrowRatio, expected.Wide2NarrowRatio);
   EXPECT_EQ(actual.ModuleSize, expected.ModuleSize);
   EXPECT_EQ(actual.FixedSize, expected.FixedSize);
+  EXPECT_EQ(actual.Format, expected.Format);
 }
 
 RequestSettings SettingsOf(const char *query) {
@@ -281,6 +288,7 @@ RequestSettings SettingsOf(const char *query) {
   settings.BarText = "stale";
   settings.Width = settings.Height = settings.BarType = -5;
   settings.FixedSize = true;
+  settings.Format = FormatSvg;
   ReadRequestSettings(params, settings);
   return settings;
 }

@@ -165,6 +165,7 @@ private:
 }
 
 const char PngHeader[] = "Content-type: image/png\n\n";
+const char SvgHeader[] = "Content-type: image/svg+xml\n\n";
 const char HtmlHeader[] = "Content-type: text/html\n\n";
 const char PngSignature[] = "\x89PNG\r\n\x1a\n";
 const char PngEnd[] = "\0\0\0\0IEND\xae\x42\x60\x82";
@@ -204,6 +205,19 @@ bool IsCompleteImageResponse(const std::string &output) {
   return EndsWith(png, PngEnd, sizeof PngEnd - 1);
 }
 
+// A complete SVG document: the XML declaration first, the end of the svg
+// element last.
+bool IsCompleteSvgResponse(const std::string &output) {
+  static const char Start[] = "<?xml ";
+  static const char End[] = "</svg>\n";
+  const std::size_t header = sizeof SvgHeader - 1;
+  if (!StartsWith(output, SvgHeader, header))
+    return false;
+  const std::string svg = output.substr(header);
+  return StartsWith(svg, Start, sizeof Start - 1) &&
+         EndsWith(svg, End, sizeof End - 1);
+}
+
 bool IsHtmlPage(const std::string &output) {
   return StartsWith(output, HtmlHeader, sizeof HtmlHeader - 1) &&
          EndsWith(output, "</body></html>\n", 15);
@@ -229,7 +243,8 @@ void CheckResponse(int code, const std::string &output,
   if (!IsRequestErrorCode(code))
     Violation("exit code outside 0, 1, 3, 4, 5, 6, 14", code, output);
   if (code == 0) {
-    if (!IsCompleteImageResponse(output) && !IsHtmlPage(output))
+    if (!IsCompleteImageResponse(output) && !IsCompleteSvgResponse(output) &&
+        !IsHtmlPage(output))
       Violation("success without a complete image or page", code, output);
     return;
   }

@@ -7,6 +7,7 @@ text the way the program's parser reads them, and checking a response
 """
 
 import os
+import re
 import resource
 import struct
 import subprocess
@@ -14,6 +15,7 @@ import time
 import zlib
 
 PNG_HEADER = b"Content-type: image/png\n\n"
+SVG_HEADER = b"Content-type: image/svg+xml\n\n"
 HTML_HEADER = b"Content-type: text/html\n\n"
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 REQUEST_LIMIT = 3600
@@ -314,6 +316,30 @@ def parse_image_response(output):
     return Png(output[len(PNG_HEADER):])
 
 
+SVG_SIZE = re.compile(rb'<svg [^>]*width="(\d+)" height="(\d+)" '
+                      rb'viewBox="0 0 (\d+) (\d+)"')
+
+
+def parse_svg_response(output):
+    """(width, height) of a complete SVG response."""
+    if not output.startswith(SVG_HEADER):
+        raise BadResponse("no SVG header")
+    document = output[len(SVG_HEADER):]
+    if not document.startswith(b"<?xml ") or \
+            not document.endswith(b"</svg>\n"):
+        raise BadResponse("incomplete SVG document")
+    m = SVG_SIZE.search(document)
+    if not m or m.group(1) != m.group(3) or m.group(2) != m.group(4):
+        raise BadResponse("SVG size and viewBox do not agree")
+    return int(m.group(1)), int(m.group(2))
+
+
+def wants_svg(text):
+    """Whether fmt asks for SVG: its value up to a zero byte is "svg"."""
+    value = find_param(text, b"fmt")
+    return value is not None and value.split(b"\0")[0] == b"svg"
+
+
 ALLOWED_ANGLES = (0, 90, 180, 270)
 
 
@@ -360,12 +386,16 @@ def check_response(case, code, output, help_page):
         return
     has_debug = find_param_presence(text, b"debug")
     if code == 0:
-        png = parse_image_response(output)
+        if wants_svg(text):
+            width, height = parse_svg_response(output)
+        else:
+            png = parse_image_response(output)
+            width, height = png.width, png.height
         want_w, want_h = expected_size(text)
-        if want_w is not None and png.width != want_w:
-            raise BadResponse("width %d, expected %d" % (png.width, want_w))
-        if want_h is not None and png.height != want_h:
-            raise BadResponse("height %d, expected %d" % (png.height, want_h))
+        if want_w is not None and width != want_w:
+            raise BadResponse("width %d, expected %d" % (width, want_w))
+        if want_h is not None and height != want_h:
+            raise BadResponse("height %d, expected %d" % (height, want_h))
         return
     if not has_debug:
         if output:
