@@ -14,5 +14,8 @@ extern bool DebugMode;
 int HandleRequest();
 // The same within the given limits (tests shorten them).
 int HandleRequest(const RequestLimits &limits);
+// The request alone, within limits the caller holds: a FastCGI worker holds
+// its own for each request (FastCgiServer).
+int RunRequest();
 
 } // namespace strixel

@@ -1,5 +1,7 @@
 #include "cgi/RequestLimits.h"
 
+#include "cgi/RequestChannel.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -96,6 +98,13 @@ CRequestLimits::~CRequestLimits() {
 bool WriteResponse(std::initializer_list<std::string_view> parts) {
   const sigset_t signals = LimitSignals();
   sigprocmask(SIG_BLOCK, &signals, nullptr);
+  // A FastCGI request's response goes to its connection.
+  if (CRequestChannel *channel = InstalledChannel()) {
+    for (const std::string_view part : parts)
+      if (!channel->WriteOutput(part.data(), part.size()))
+        return false;
+    return true;
+  }
   for (const std::string_view part : parts)
     if (!WriteAll(part.data(), part.size()))
       return false;
