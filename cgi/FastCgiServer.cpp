@@ -111,9 +111,9 @@ public:
   // without limits, so it serves none.
   bool Ready() const { return CpuReady && WallReady; }
 
-  void Start(const RequestLimits &limits) {
-    Set(CpuTimer, limits.CpuSeconds);
-    Set(WallTimer, limits.WallSeconds);
+  void Start(const FastCgiLimits &limits) {
+    Set(CpuTimer, limits.CpuMilliseconds);
+    Set(WallTimer, limits.WallMilliseconds);
     const sigset_t signals = LimitSignals();
     sigprocmask(SIG_UNBLOCK, &signals, nullptr);
   }
@@ -140,9 +140,10 @@ private:
     return timer_create(clock, &event, &timer) == 0;
   }
 
-  static void Set(timer_t timer, int seconds) {
+  static void Set(timer_t timer, long milliseconds) {
     struct itimerspec value = {};
-    value.it_value.tv_sec = seconds;
+    value.it_value.tv_sec = milliseconds / 1000;
+    value.it_value.tv_nsec = milliseconds % 1000 * 1000000;
     timer_settime(timer, 0, &value, nullptr);
   }
 
@@ -161,15 +162,15 @@ void ReturnFreeMemory() {
 }
 
 // Bounds how long a response may wait for the web server to read it.
-void LimitSendTime(int connection, const RequestLimits &limits) {
+void LimitSendTime(int connection, const FastCgiLimits &limits) {
   struct timeval timeout = {};
-  timeout.tv_sec = limits.WallSeconds + SendGraceSeconds;
+  timeout.tv_sec = limits.WallMilliseconds / 1000 + SendGraceSeconds;
   setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
 // One FastCGI request, through the code of a CGI request.
 int HandleFastCgiRequest(FCGX_Request &request, CRequestTimers &timers,
-                         const RequestLimits &limits) {
+                         const FastCgiLimits &limits) {
   CFastCgiChannel channel(request);
   const CChannelScope scope(channel);
   // A CGI process starts every request with DebugMode off; so must a
@@ -183,7 +184,7 @@ int HandleFastCgiRequest(FCGX_Request &request, CRequestTimers &timers,
 }
 
 // Serves requests on the listening socket until accepting fails.
-int ServeRequests(const RequestLimits &limits) {
+int ServeRequests(const FastCgiLimits &limits) {
   // A web server that goes away makes the write fail, not the worker end.
   SetHandler(SIGPIPE, SIG_IGN);
   mallopt(M_MMAP_THRESHOLD, OwnPagesFrom);
@@ -219,7 +220,7 @@ sigset_t ParentSignals() {
   return signals;
 }
 
-pid_t StartWorker(const RequestLimits &limits, const sigset_t &oldMask) {
+pid_t StartWorker(const FastCgiLimits &limits, const sigset_t &oldMask) {
   const pid_t pid = fork();
   if (pid != 0)
     return pid;
@@ -228,7 +229,7 @@ pid_t StartWorker(const RequestLimits &limits, const sigset_t &oldMask) {
 }
 
 // Keeps count workers on the socket until a stop signal, then stops them.
-int RunWorkerPool(int count, const RequestLimits &limits) {
+int RunWorkerPool(int count, const FastCgiLimits &limits) {
   const sigset_t signals = ParentSignals();
   sigset_t oldMask;
   // SIGCHLD must not be ignored, or the exits of workers could not be seen.
@@ -302,7 +303,7 @@ int FastCgiWorkerCount() {
   return count > MaxWorkers ? MaxWorkers : static_cast<int>(count);
 }
 
-int ServeFastCgi(int workers, const RequestLimits &limits) {
+int ServeFastCgi(int workers, const FastCgiLimits &limits) {
   if (workers > 0)
     return RunWorkerPool(workers, limits);
   return ServeRequests(limits);

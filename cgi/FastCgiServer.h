@@ -4,6 +4,13 @@
 
 namespace strixel {
 
+// The limits of each FastCGI request: those of a CGI request, in
+// milliseconds so that tests can make them short.
+struct FastCgiLimits {
+  long CpuMilliseconds = CpuLimitSeconds * 1000L;
+  long WallMilliseconds = WallLimitSeconds * 1000L;
+};
+
 // Whether standard input is a listening socket: the FastCGI convention for
 // a process started by a FastCGI process manager (lighttpd's mod_fastcgi,
 // Apache's mod_fcgid, systemd with StandardInput=socket, spawn-fcgi). A
@@ -21,6 +28,6 @@ int FastCgiWorkerCount();
 // that many workers, replaces any that ends and stops them all on SIGTERM,
 // SIGINT or SIGHUP; with 0 it serves the requests itself. Returns the
 // process exit code.
-int ServeFastCgi(int workers, const RequestLimits &limits = RequestLimits());
+int ServeFastCgi(int workers, const FastCgiLimits &limits = FastCgiLimits());
 
 } // namespace strixel
