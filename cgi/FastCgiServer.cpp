@@ -33,6 +33,10 @@ constexpr std::size_t KeptFreeHeap = 1u << 20;
 // they are freed (the raster of a large image); glibc would otherwise raise
 // the threshold after the first such free and keep them on the heap.
 constexpr int OwnPagesFrom = 256 << 10;
+// Fixing that threshold leaves glibc's trim threshold at 128 KiB, which
+// would give the deflate state's pages back after every request and fault
+// them in again in the next; ReturnFreeMemory trims instead.
+constexpr int TrimAbove = 64 << 20;
 
 // A FastCGI request's environment, body and response.
 class CFastCgiChannel : public CRequestChannel {
@@ -188,6 +192,7 @@ int ServeRequests(const FastCgiLimits &limits) {
   // A web server that goes away makes the write fail, not the worker end.
   SetHandler(SIGPIPE, SIG_IGN);
   mallopt(M_MMAP_THRESHOLD, OwnPagesFrom);
+  mallopt(M_TRIM_THRESHOLD, TrimAbove);
   CRequestTimers timers;
   if (!timers.Ready() || FCGX_Init() != 0)
     return EXIT_FAILURE;
