@@ -6,6 +6,7 @@
 #include <fcgiapp.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -226,9 +227,15 @@ sigset_t ParentSignals() {
 }
 
 pid_t StartWorker(const FastCgiLimits &limits, const sigset_t &oldMask) {
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid != 0)
     return pid;
+  // A worker ends with its parent, even one killed outright: otherwise it
+  // would go on serving beside the pool started in the parent's place.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent)
+    _exit(EXIT_SUCCESS);
   sigprocmask(SIG_SETMASK, &oldMask, nullptr);
   _exit(ServeRequests(limits));
 }

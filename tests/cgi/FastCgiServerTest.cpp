@@ -62,6 +62,7 @@ public:
       close(listener);
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
       _exit(ServeFastCgi(workers, limits));
     }
     close(listener);
@@ -86,6 +87,13 @@ public:
   CgiResult Get(const std::string &query) const {
     return RunProcess({"/usr/bin/cgi-fcgi", "-bind", "-connect", Path},
                       {"REQUEST_METHOD=GET", "QUERY_STRING=" + query}, "", 120);
+  }
+
+  // Kills the server process outright and waits for it.
+  void Kill() {
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+    Pid = -1;
   }
 
   // Whether the server process is still running.
@@ -252,6 +260,50 @@ TEST(FastCgiServer, AnIdleWorkerGivesALargeRequestsMemoryBack) {
   const long after = ResidentKiB(server.Process());
   EXPECT_GT(small, 0);
   EXPECT_LT(after, small + 2048) << "after the default request: " << small;
+}
+
+// The processes whose parent is pid.
+std::vector<pid_t> Children(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/task/" +
+                     std::to_string(pid) + "/children");
+  std::vector<pid_t> children;
+  long child = 0;
+  while (file >> child)
+    children.push_back(static_cast<pid_t>(child));
+  return children;
+}
+
+bool Running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)),
+                   std::istreambuf_iterator<char>());
+  const std::size_t end = text.rfind(')');
+  return end != std::string::npos && end + 2 < text.size() &&
+         text[end + 2] != 'Z';
+}
+
+TEST(FastCgiServer, WorkersEndWithTheirPool) {
+  CFastCgiServer server(3, FastCgiLimits());
+  ASSERT_TRUE(server.Started());
+  EXPECT_EQ(server.Get("data=1").ExitCode, 0);
+  std::vector<pid_t> workers;
+  for (int i = 0; i < 100 && workers.size() < 3; ++i) {
+    workers = Children(server.Process());
+    usleep(20000);
+  }
+  ASSERT_EQ(workers.size(), 3u);
+  server.Kill();
+  for (const pid_t worker : workers) {
+    bool running = true;
+    for (int i = 0; i < 250 && running; ++i) {
+      running = Running(worker);
+      if (running)
+        usleep(20000);
+    }
+    EXPECT_FALSE(running) << "worker " << worker;
+    if (running)
+      kill(worker, SIGKILL);
+  }
 }
 
 TEST(FastCgiServer, ListeningSocketOnStandardInputMeansFastCgi) {
