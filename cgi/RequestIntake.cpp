@@ -3,6 +3,7 @@
 #include "cgi/HtmlPages.h"
 #include "cgi/ImageResponse.h"
 #include "cgi/QueryParams.h"
+#include "cgi/RequestChannel.h"
 #include "cgi/RequestLimits.h"
 #include "cgi/RequestSettings.h"
 #include "engine/ErrorCodes.h"
@@ -46,7 +47,7 @@ bool ReadPostBody(int length, std::string &text) {
   while (remaining > 0) {
     const std::size_t wanted =
         remaining < sizeof piece ? remaining : sizeof piece;
-    const std::size_t got = std::fread(piece, 1, wanted, stdin);
+    const std::size_t got = ReadRequestInput(piece, wanted);
     if (got == 0)
       return false;
     remaining -= got;
@@ -66,18 +67,18 @@ bool ReadPostBody(int length, std::string &text) {
 
 // Fills text from the CGI request; returns 0 or the request's error code.
 int ReadRequestText(std::string &text) {
-  const char *method = std::getenv("REQUEST_METHOD");
+  const char *method = RequestVariable("REQUEST_METHOD");
   if (!method)
     return InvalidArgument;
   if (EqualsIgnoringCase(method, "post")) {
-    const char *contentLength = std::getenv("CONTENT_LENGTH");
+    const char *contentLength = RequestVariable("CONTENT_LENGTH");
     if (!contentLength)
       return InvalidArgument;
     const int length = ParseIntValue(contentLength);
     if (length < 1 || !ReadPostBody(length, text))
       return InvalidArgument;
   } else if (EqualsIgnoringCase(method, "get")) {
-    const char *query = std::getenv("QUERY_STRING");
+    const char *query = RequestVariable("QUERY_STRING");
     if (!query)
       return InvalidArgument;
     if (std::strlen(query) > MaxRequestLength)
@@ -108,6 +109,10 @@ int HandleRequest() {
 
 int HandleRequest(const RequestLimits &limits) {
   const CRequestLimits limited(limits);
+  return RunRequest();
+}
+
+int RunRequest() {
   try {
     std::string text;
     const int readResult = ReadRequestText(text);

@@ -15,5 +15,8 @@ int HandleRequest();
 // The same within the given limits (tests shorten them); placed on the
 // process only when limits.ProcessWide is set.
 int HandleRequest(const RequestLimits &limits);
+// The request alone, within limits the caller holds: a FastCGI worker holds
+// its own for each request (FastCgiServer).
+int RunRequest();
 
 } // namespace strixel

@@ -1,5 +1,7 @@
 #include "cgi/RequestLimits.h"
 
+#include "cgi/RequestChannel.h"
+
 #include <limits.h>
 #include <poll.h>
 #include <unistd.h>
@@ -162,6 +164,13 @@ bool WriteBefore(int fd, std::initializer_list<std::string_view> parts,
 bool WriteResponse(std::initializer_list<std::string_view> parts) {
   const sigset_t signals = LimitSignals();
   sigprocmask(SIG_BLOCK, &signals, nullptr);
+  // A FastCGI request's response goes to its connection.
+  if (CRequestChannel *channel = InstalledChannel()) {
+    for (const std::string_view part : parts)
+      if (!channel->WriteOutput(part.data(), part.size()))
+        return false;
+    return true;
+  }
   return WriteBefore(STDOUT_FILENO, parts, WriteDeadline());
 }
 

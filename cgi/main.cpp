@@ -1,9 +1,8 @@
+#include "cgi/FastCgiServer.h"
 #include "cgi/RequestIntake.h"
-#include "cgi/RequestLimits.h"
 
 int main() {
-  // The process is the request's own: its limits are the process's.
-  strixel::RequestLimits limits;
-  limits.ProcessWide = true;
-  return strixel::HandleRequest(limits);
+  if (strixel::ListensForFastCgi())
+    return strixel::ServeFastCgi(strixel::FastCgiWorkerCount());
+  return strixel::HandleRequest();
 }

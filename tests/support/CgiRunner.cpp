@@ -115,12 +115,22 @@ static std::vector<std::string> SanitizerEnvironment() {
   return env;
 }
 
+// With STRIXEL_FASTCGI_SOCKET set, every request goes through cgi-fcgi to
+// the program's FastCGI mode listening there (tests/support/
+// through_fastcgi.py): cgi-fcgi is then a CGI that must answer exactly as
+// the program does.
+static std::vector<std::string> CgiCommand() {
+  if (const char *socket = std::getenv("STRIXEL_FASTCGI_SOCKET"))
+    return {"/usr/bin/cgi-fcgi", "-bind", "-connect", socket};
+  return {STRIXEL_CGI_PATH};
+}
+
 CgiResult RunCgi(const std::map<std::string, std::string> &env,
                  const std::string &body, int timeoutSeconds) {
   std::vector<std::string> envStrings = SanitizerEnvironment();
   for (const auto &kv : env)
     envStrings.push_back(kv.first + "=" + kv.second);
-  return RunProcess({STRIXEL_CGI_PATH}, envStrings, body, timeoutSeconds);
+  return RunProcess(CgiCommand(), envStrings, body, timeoutSeconds);
 }
 
 CgiResult RunGet(const std::string &query) {
