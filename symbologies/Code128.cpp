@@ -123,12 +123,11 @@ bool CBarcodeSymCode128::StartValues(Values &values) {
   return true;
 }
 
-bool CBarcodeSymCode128::FinishSymbol(Values &values) {
+void CBarcodeSymCode128::FinishSymbol(Values &values) {
   CheckValue = Code128Checksum(values);
   values.push_back(CheckValue);
   AppendSymbolPattern(values);
   BuildDisplayText();
-  return true;
 }
 
 bool CBarcodeSymCode128::Encode() {
@@ -151,10 +150,11 @@ bool CBarcodeSymCode128::Encode() {
   default:
     return false;
   }
-  return FinishSymbol(values);
+  FinishSymbol(values);
+  return true;
 }
 
-bool CBarcodeSymCode128::EncodeAuto(Values &values) const {
+void CBarcodeSymCode128::EncodeAuto(Values &values) const {
   const std::vector<std::uint8_t> &chars = Settings.CodeChars;
   int current = SetC;
   std::size_t position = 0;
@@ -174,7 +174,6 @@ bool CBarcodeSymCode128::EncodeAuto(Values &values) const {
       AppendRunAB(SetB, values, chars.data() + position, length, false);
     position += length;
   }
-  return true;
 }
 
 void CBarcodeSymCode128::ChooseRun(int currentSet, const std::uint8_t *bytes,
@@ -267,13 +266,12 @@ void CBarcodeSymCode128::AppendValuePattern(int value, bool &bar) {
   AppendRow(Elements, Code128Patterns[value], bar);
 }
 
-bool CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {
+void CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {
   bool bar = true;
   for (std::uint8_t value : values)
     AppendValuePattern(value, bar);
   AppendValuePattern(Stop, bar);
   Elements.push_back(Bar2); // termination bar
-  return true;
 }
 
 } // namespace strixel

@@ -47,8 +47,8 @@ protected:
   // invalid text.
   bool StartValues(Values &values);
   // The last steps: the check character, the pattern and the display text.
-  bool FinishSymbol(Values &values);
-  bool EncodeAuto(Values &values) const;
+  void FinishSymbol(Values &values);
+  void EncodeAuto(Values &values) const;
   static void ChooseRun(int currentSet, const std::uint8_t *bytes,
                         std::size_t count, int &set, std::size_t &length);
   static bool CountDigitPairs(const std::uint8_t *bytes, std::size_t count,
@@ -62,7 +62,7 @@ protected:
                          std::size_t count, bool withStart);
   static std::uint8_t Code128Checksum(const Values &values);
   void AppendValuePattern(int value, bool &bar);
-  bool AppendSymbolPattern(const Values &values);
+  void AppendSymbolPattern(const Values &values);
 
   // Bytes 128 to 134 of a text stand for the function values 96 to 102.
   static constexpr std::uint8_t FirstSpecialByte = 128;

