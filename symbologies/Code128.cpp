@@ -165,7 +165,7 @@ void CBarcodeSymCode128::EncodeAuto(Values &values) const {
     ChooseRun(current, chars.data() + position, left, set, length);
     left -= length;
     if (set != current || values.empty()) {
-      AppendSetCode(values, current, set);
+      AppendSetCode(values, set);
       current = set;
     }
     if (set == SetC)
@@ -217,8 +217,7 @@ bool CBarcodeSymCode128::FitsSetC(const std::uint8_t *bytes, std::size_t count,
   return false;
 }
 
-void CBarcodeSymCode128::AppendSetCode(Values &values, int /*previousSet*/,
-                                       int newSet) {
+void CBarcodeSymCode128::AppendSetCode(Values &values, int newSet) {
   if (values.empty()) {
     values.push_back(newSet == SetA   ? StartA
                      : newSet == SetB ? StartB

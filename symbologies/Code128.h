@@ -55,7 +55,8 @@ protected:
                               std::size_t &length);
   static bool FitsSetC(const std::uint8_t *bytes, std::size_t count,
                        std::size_t &length);
-  static void AppendSetCode(Values &values, int previousSet, int newSet);
+  // The start code of newSet for an empty sequence, else its switch code.
+  static void AppendSetCode(Values &values, int newSet);
   static bool AppendRunAB(int set, Values &values, const std::uint8_t *bytes,
                           std::size_t count, bool withStart);
   static bool AppendRunC(Values &values, const std::uint8_t *bytes,
