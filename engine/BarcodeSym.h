@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,8 @@ public:
   // Module width that stands for "nothing fits".
   static constexpr int NoModuleWidth = -1;
   // Width of a symbol that can never fit, and slack of a box with no room.
-  static constexpr int NeverFits = 2147483647;
-  static constexpr int NoRoom = -2147483647 - 1;
+  static constexpr int NeverFits = std::numeric_limits<int>::max();
+  static constexpr int NoRoom = std::numeric_limits<int>::min();
   static constexpr int QuietZoneModules = 10;
 
   explicit CBarcodeSym(const CBarcodeProps &props);

@@ -75,7 +75,7 @@ std::string PaddedToEvenLength(const std::string &text) {
 bool CBarcodeSymCode128::HasCode128Values(std::string_view text) {
   for (char c : text) {
     const auto b = static_cast<std::uint8_t>(c);
-    if (b < 32 || b > LastSpecialByte)
+    if (b < ValueOffset || b > LastSpecialByte)
       return false;
   }
   return true;
@@ -100,7 +100,7 @@ void CBarcodeSymCode128::BuildDisplayText() {
                              ? PaddedToEvenLength(Settings.BarText)
                              : Settings.BarText;
   if (Settings.ShowCheck)
-    Settings.DisplayText.push_back(static_cast<char>(CheckValue + 32));
+    Settings.DisplayText.push_back(static_cast<char>(CheckValue + ValueOffset));
 }
 
 std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
@@ -206,7 +206,7 @@ bool CBarcodeSymCode128::CountDigitPairs(const std::uint8_t *bytes,
 bool CBarcodeSymCode128::FitsSetC(const std::uint8_t *bytes, std::size_t count,
                                   std::size_t &length) {
   // CODE B, CODE A and FNC1 exist in set C as well.
-  if (count >= 1 && bytes[0] >= 132 && bytes[0] <= LastSpecialByte) {
+  if (count >= 1 && IsSetCFunctionByte(bytes[0])) {
     length = 1;
     return true;
   }
@@ -237,7 +237,7 @@ bool CBarcodeSymCode128::AppendRunAB(int set, Values &values,
   // Sets A and B share the value of a byte: in set A the values 64 to 95 are
   // the control characters, so a forced set A turns lower case into them.
   for (std::size_t i = 0; i < count; ++i)
-    values.push_back(static_cast<std::uint8_t>(bytes[i] - 32));
+    values.push_back(static_cast<std::uint8_t>(bytes[i] - ValueOffset));
   return true;
 }
 
@@ -247,8 +247,8 @@ bool CBarcodeSymCode128::AppendRunC(Values &values, const std::uint8_t *bytes,
     return false;
   if (withStart)
     values.push_back(StartC);
-  if (count == 1 && bytes[0] >= 132 && bytes[0] <= LastSpecialByte) {
-    values.push_back(static_cast<std::uint8_t>(bytes[0] - 32));
+  if (count == 1 && IsSetCFunctionByte(bytes[0])) {
+    values.push_back(static_cast<std::uint8_t>(bytes[0] - ValueOffset));
     return true;
   }
   if (count == 0 || count % 2 != 0)

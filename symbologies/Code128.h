@@ -65,9 +65,17 @@ protected:
   void AppendValuePattern(int value, bool &bar);
   void AppendSymbolPattern(const Values &values);
 
-  // Bytes 128 to 134 of a text stand for the function values 96 to 102.
-  static constexpr std::uint8_t FirstSpecialByte = 128;
+  // A byte of the text stands for the value byte - ValueOffset, so the
+  // bytes 32 to 127 are the characters of sets A and B and the bytes 128 to
+  // 134 the function values 96 to 102.
+  static constexpr std::uint8_t ValueOffset = 32;
   static constexpr std::uint8_t LastSpecialByte = 134;
+  // The function bytes that exist in set C as well: CODE B, CODE A and
+  // FNC1 (132 to 134), which a set C run carries one at a time.
+  static constexpr std::uint8_t FirstSetCByte = 132;
+  static bool IsSetCFunctionByte(std::uint8_t byte) {
+    return byte >= FirstSetCByte && byte <= LastSpecialByte;
+  }
 };
 
 } // namespace strixel

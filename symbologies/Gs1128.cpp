@@ -170,7 +170,7 @@ bool CBarcodeSymUCCEAN128::Encode() {
 
 bool CBarcodeSymSSCC18::IsTextValid() {
   // The application identifier's two digits come first.
-  return IsGs1Number(Settings.BarText, 2 + DataDigits);
+  return IsGs1Number(Settings.BarText, IdentifierDigits + DataDigits);
 }
 
 void CBarcodeSymSSCC18::BuildCodeChars() {
@@ -179,7 +179,7 @@ void CBarcodeSymSSCC18::BuildCodeChars() {
   // The identifier is always 00; the text's first two digits stand for it,
   // and a given check digit gives way to the computed one.
   const std::string_view data =
-      std::string_view(Settings.BarText).substr(2, DataDigits);
+      std::string_view(Settings.BarText).substr(IdentifierDigits, DataDigits);
   std::vector<std::uint8_t> &chars = Settings.CodeChars;
   chars.clear();
   chars.push_back(Fnc1Byte);
@@ -198,8 +198,9 @@ void CBarcodeSymSSCC18::BuildDisplayText() {
   const std::size_t shown = Settings.ShowCheck ? DataDigits + 1 : DataDigits;
   std::string &display = Settings.DisplayText;
   display = "(00)";
-  if (chars.size() >= 3 + shown)
-    display.append(chars.begin() + 3, chars.begin() + 3 + shown);
+  if (chars.size() >= DataOffset + shown)
+    display.append(chars.begin() + DataOffset,
+                   chars.begin() + DataOffset + shown);
 }
 
 bool CBarcodeSymEAN14::IsTextValid() {
