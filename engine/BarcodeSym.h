@@ -45,7 +45,12 @@ public:
   virtual void DrawText(CImageWriter &canvas, int x, int y,
                         int textHeight) const;
   virtual int GetOrigin(const CRect &rect, int &x, int &y) const;
+  // Called by PrepareEncode only, once IsTextValid has accepted the text:
+  // no symbology checks the text again here.
   virtual void BuildCodeChars();
+  // Called by PrepareEncode on a valid text, and by the display setters on
+  // whatever text there is: a symbology whose display text needs a valid
+  // text keeps the one it has when IsTextValid rejects the current one.
   virtual void BuildDisplayText();
 
   // Text and the setters that re-run the parts of the pipeline they affect.

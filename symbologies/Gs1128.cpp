@@ -99,8 +99,6 @@ bool CBarcodeSymUCCEAN128::IsTextValid() {
 }
 
 void CBarcodeSymUCCEAN128::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
   const std::string &text = Settings.BarText;
   std::vector<std::uint8_t> &chars = Settings.CodeChars;
   chars.clear();
@@ -174,8 +172,6 @@ bool CBarcodeSymSSCC18::IsTextValid() {
 }
 
 void CBarcodeSymSSCC18::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
   // The identifier is always 00; the text's first two digits stand for it,
   // and a given check digit gives way to the computed one.
   const std::string_view data =

@@ -69,8 +69,7 @@ bool CBarcodeSymMSI::IsTextValid() {
 }
 
 void CBarcodeSymMSI::BuildCodeChars() {
-  if (IsTextValid())
-    SetCodeCharsWithCheck(DigitChar(MsiCheckDigit()));
+  SetCodeCharsWithCheck(DigitChar(MsiCheckDigit()));
 }
 
 void CBarcodeSymMSI::BuildDisplayText() {

@@ -32,8 +32,7 @@ bool CBarcodeSymPostPlaNet::IsTextValid() {
 }
 
 void CBarcodeSymPostPlaNet::BuildCodeChars() {
-  if (IsTextValid())
-    SetCodeCharsWithCheck(CorrectionDigit(Settings.BarText));
+  SetCodeCharsWithCheck(CorrectionDigit(Settings.BarText));
 }
 
 void CBarcodeSymPostPlaNet::BuildDisplayText() {

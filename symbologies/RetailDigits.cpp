@@ -92,9 +92,8 @@ int Gtin14CheckDigit(std::string_view text) {
 }
 
 void SetGtin14CodeChars(CBarcodeSym &symbol) {
-  if (symbol.IsTextValid())
-    SetGs1CodeChars(symbol, Gtin14DataDigits,
-                    Gtin14CheckDigit(symbol.Settings.BarText));
+  SetGs1CodeChars(symbol, Gtin14DataDigits,
+                  Gtin14CheckDigit(symbol.Settings.BarText));
 }
 
 bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,

@@ -57,7 +57,7 @@ void SetGs1DisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
 // The GTIN-14 of EAN-14 and ITF-14: 13 data digits and their check digit.
 constexpr std::size_t Gtin14DataDigits = 13;
 int Gtin14CheckDigit(std::string_view text);
-// The code characters of a GTIN-14 symbol; nothing for an invalid text.
+// The code characters of a GTIN-14 symbol.
 void SetGtin14CodeChars(CBarcodeSym &symbol);
 
 } // namespace strixel
