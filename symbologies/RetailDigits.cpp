@@ -30,24 +30,12 @@ int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
 
 } // namespace
 
-int TensComplement(long long sum) {
-  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
-  return (10 - rest) % 10;
-}
-
 int CheckDigit31(std::string_view text, std::size_t n) {
   return WeightedCheckDigit(text, n, 3, 1);
 }
 
 int CheckDigit13(std::string_view text, std::size_t n) {
   return WeightedCheckDigit(text, n, 1, 3);
-}
-
-int DigitSumCheckDigit(std::string_view text) {
-  long long sum = 0;
-  for (char c : text)
-    sum += DigitValue(c);
-  return TensComplement(sum);
 }
 
 int AddOnChecksum(std::string_view text) {
