@@ -18,7 +18,6 @@
 #include "engine/Rounding.h"
 #include "engine/SymbolAxes.h"
 #include "imaging/ImageWriter.h"
-#include "imaging/IntRange.h"
 
 namespace strixel {
 
@@ -74,7 +73,7 @@ constexpr RetailGroup RetailGroups[] = {
 };
 
 // Module offset of the trailing digit in BothOut, -1 for a type without.
-int TrailingDigitOffset(std::int32_t barType) {
+int TrailingDigitOffset(int barType) {
   switch (barType) {
   case Ean13:
   case UpcA:
@@ -100,7 +99,7 @@ bool IsBar(std::uint8_t element) {
 
 // The reduction is a percentage of a module taken off every bar; computed
 // in floating point so that no percentage can overflow.
-std::int64_t BarReduction(std::int32_t percent, int moduleWidth) {
+std::int64_t BarReduction(int percent, int moduleWidth) {
   const double reduction = std::trunc(percent / 100.0 * moduleWidth);
   return static_cast<std::int64_t>(std::clamp(
       reduction, -static_cast<double>(INT_MAX), static_cast<double>(INT_MAX)));

@@ -27,7 +27,7 @@ struct CRect64 {
 // canvas axis and points to larger (+1) or smaller (-1) coordinates. The
 // drawing works in symbol axes and leaves the orientation to this value.
 struct CSymbolAxes {
-  std::int32_t Degrees;
+  int Degrees;
   bool AlongIsX;
   int AlongSign;
   int AcrossSign;
@@ -37,7 +37,7 @@ struct CSymbolAxes {
   // left with its bars upwards, at 270 downwards with its bars to the left.
   // An angle that is no quarter turn (none comes from a request) is drawn
   // upright.
-  static constexpr CSymbolAxes Of(std::int32_t orientation) {
+  static constexpr CSymbolAxes Of(int orientation) {
     switch (orientation) {
     case Rotate90:
       return {Rotate90, false, -1, +1};

@@ -21,9 +21,9 @@ int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
                        int oddWeight) {
   // Never read past the text, whatever count the caller asks for.
   const std::size_t count = n < text.size() ? n : text.size();
-  long long sum = 0;
+  std::int64_t sum = 0;
   for (std::size_t i = 0; i < count; ++i)
-    sum += static_cast<long long>(i % 2 == 0 ? evenWeight : oddWeight) *
+    sum += static_cast<std::int64_t>(i % 2 == 0 ? evenWeight : oddWeight) *
            DigitValue(text[i]);
   return TensComplement(sum);
 }
@@ -41,8 +41,8 @@ int CheckDigit13(std::string_view text, std::size_t n) {
 int AddOnChecksum(std::string_view text) {
   const std::size_t blank = text.find(' ');
   const std::string_view digits = text.substr(0, blank);
-  long long odd = 0;  // 1st, 3rd, 5th ... digit from the right
-  long long even = 0; // 2nd, 4th ... digit from the right
+  std::int64_t odd = 0;  // 1st, 3rd, 5th ... digit from the right
+  std::int64_t even = 0; // 2nd, 4th ... digit from the right
   for (std::size_t i = 0; i < digits.size(); ++i) {
     const int value = DigitValue(digits[digits.size() - 1 - i]);
     if (i % 2 == 0)
@@ -50,7 +50,7 @@ int AddOnChecksum(std::string_view text) {
     else
       even += value;
   }
-  const long long sum = 3 * odd + 9 * even;
+  const std::int64_t sum = 3 * odd + 9 * even;
   return static_cast<int>(((sum % 10) + 10) % 10);
 }
 
