@@ -8,6 +8,7 @@
 
 #include "engine/BarElement.h"
 #include "engine/BarcodeProps.h"
+#include "engine/Rect.h"
 
 namespace strixel {
 

@@ -2,24 +2,12 @@
 
 #include <cstdint>
 
-#include "engine/BarElement.h"
 #include "engine/BarcodeProps.h"
+#include "engine/Point64.h"
+#include "engine/Rect.h"
+#include "engine/Rect64.h"
 
 namespace strixel {
-
-// A canvas point in 64 bits: moving it by any length cannot overflow.
-struct CPoint64 {
-  std::int64_t x = 0;
-  std::int64_t y = 0;
-};
-
-// A canvas rectangle in 64 bits, y downwards.
-struct CRect64 {
-  std::int64_t left = 0;
-  std::int64_t top = 0;
-  std::int64_t right = 0;
-  std::int64_t bottom = 0;
-};
 
 // How a turned symbol lies on the canvas. The symbol has two axes: "along"
 // runs across the bars, from the first bar to the last, and "across" runs
