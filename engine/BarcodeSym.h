@@ -13,8 +13,8 @@
 namespace strixel {
 
 class CImageWriter;
-struct CSymbolAxes;
-struct CPoint64;
+struct SymbolAxes;
+struct Point64;
 enum StringAlign : int;
 
 // Abstract base of every symbology: the settings, the text pipeline that
@@ -81,10 +81,10 @@ public:
   int ElementWidth(std::uint8_t element, int moduleWidth) const;
   int WideWidth(int moduleWidth) const;
   // How the symbol lies on the canvas, from its orientation.
-  CSymbolAxes Axes() const;
+  SymbolAxes Axes() const;
   // Fills the bar of the given lengths along and across the symbol from
   // its start corner, clipped to the drawing box.
-  void FillBar(CImageWriter &canvas, CPoint64 corner, std::int64_t along,
+  void FillBar(CImageWriter &canvas, Point64 corner, std::int64_t along,
                std::int64_t across) const;
   void DrawTextLine(CImageWriter &canvas, int x, int y,
                     const std::string &text) const;

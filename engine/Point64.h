@@ -5,7 +5,7 @@
 namespace strixel {
 
 // A canvas point in 64 bits: moving it by any length cannot overflow.
-struct CPoint64 {
+struct Point64 {
   std::int64_t x = 0;
   std::int64_t y = 0;
 };

@@ -5,7 +5,7 @@
 namespace strixel {
 
 // A canvas rectangle in 64 bits, y downwards.
-struct CRect64 {
+struct Rect64 {
   std::int64_t left = 0;
   std::int64_t top = 0;
   std::int64_t right = 0;
