@@ -4,16 +4,16 @@
 
 namespace strixel {
 
-std::vector<CSpan> JoinSpans(std::vector<CSpan> spans) {
+std::vector<Span> JoinSpans(std::vector<Span> spans) {
   spans.erase(std::remove_if(spans.begin(), spans.end(),
-                             [](const CSpan &s) { return s.End <= s.Start; }),
+                             [](const Span &s) { return s.End <= s.Start; }),
               spans.end());
   // Bars come in pattern order, so this is usually sorted already.
   std::sort(spans.begin(), spans.end(),
-            [](const CSpan &a, const CSpan &b) { return a.Start < b.Start; });
-  std::vector<CSpan> joined;
+            [](const Span &a, const Span &b) { return a.Start < b.Start; });
+  std::vector<Span> joined;
   joined.reserve(spans.size());
-  for (const CSpan &s : spans) {
+  for (const Span &s : spans) {
     if (!joined.empty() && s.Start <= joined.back().End)
       joined.back().End = std::max(joined.back().End, s.End);
     else
@@ -22,11 +22,11 @@ std::vector<CSpan> JoinSpans(std::vector<CSpan> spans) {
   return joined;
 }
 
-std::vector<CSpan> SpansOutside(const std::vector<CSpan> &spans,
-                                const std::vector<CSpan> &cover) {
-  std::vector<CSpan> outside;
+std::vector<Span> SpansOutside(const std::vector<Span> &spans,
+                               const std::vector<Span> &cover) {
+  std::vector<Span> outside;
   auto c = cover.begin();
-  for (CSpan rest : spans) {
+  for (Span rest : spans) {
     // Covers that end before this span cannot reach any later span either.
     while (c != cover.end() && c->End <= rest.Start)
       ++c;

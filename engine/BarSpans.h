@@ -6,7 +6,7 @@
 namespace strixel {
 
 // A stretch of pixels on one axis, [Start, End); empty when End <= Start.
-struct CSpan {
+struct Span {
   std::int64_t Start = 0;
   std::int64_t End = 0;
 };
@@ -14,11 +14,11 @@ struct CSpan {
 // The same pixels as spans, sorted, with overlapping and touching spans
 // joined and empty ones dropped: filling each of the result once fills
 // every pixel of the input exactly once.
-std::vector<CSpan> JoinSpans(std::vector<CSpan> spans);
+std::vector<Span> JoinSpans(std::vector<Span> spans);
 
 // The pixels of spans that cover leaves free, as joined spans. Both inputs
 // must be joined (JoinSpans).
-std::vector<CSpan> SpansOutside(const std::vector<CSpan> &spans,
-                                const std::vector<CSpan> &cover);
+std::vector<Span> SpansOutside(const std::vector<Span> &spans,
+                               const std::vector<Span> &cover);
 
 } // namespace strixel

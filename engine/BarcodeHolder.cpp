@@ -1,5 +1,7 @@
 #include "engine/BarcodeHolder.h"
 
+#include <utility>
+
 #include "engine/BarcodeFactory.h"
 #include "engine/ErrorCodes.h"
 #include "engine/Rounding.h"
@@ -62,7 +64,7 @@ bool CBarcodeHolder::SetType(int type) {
   std::unique_ptr<CBarcodeSym> replacement = CreateSymbolOfType(type);
   if (!replacement)
     return false;
-  ReplaceSymbol(replacement);
+  ReplaceSymbol(std::move(replacement));
   return true;
 }
 
@@ -81,7 +83,9 @@ CBarcodeHolder::CreateSymbolOfType(int type) const {
   return created;
 }
 
-void CBarcodeHolder::ReplaceSymbol(std::unique_ptr<CBarcodeSym> &symbol) {
+void CBarcodeHolder::ReplaceSymbol(std::unique_ptr<CBarcodeSym> symbol) {
+  // The current symbol handed back (a pointer taken from GetSymbol) stays:
+  // destroying it here would leave the holder with a dangling one.
   if (symbol.get() == Symbol.get()) {
     symbol.release();
     return;

@@ -23,7 +23,7 @@ public:
   CBarcodeSym *GetSymbol() const { return Symbol.get(); }
   bool SetType(int type);
   std::unique_ptr<CBarcodeSym> CreateSymbolOfType(int type) const;
-  void ReplaceSymbol(std::unique_ptr<CBarcodeSym> &symbol);
+  void ReplaceSymbol(std::unique_ptr<CBarcodeSym> symbol);
   int ComputeSymbolLength(double moduleSize, int hres, int vres, SizeUnit unit,
                           double &length) const;
 

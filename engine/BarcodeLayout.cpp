@@ -5,7 +5,7 @@
 // text pipeline (text, check characters, display text, pattern), this file
 // its layout and drawing. Every drawing step works in the symbol's own axes
 // (along and across, engine/SymbolAxes.h) and leaves the orientation to
-// CSymbolAxes.
+// SymbolAxes.
 
 #include <algorithm>
 #include <climits>
@@ -18,7 +18,6 @@
 #include "engine/Rounding.h"
 #include "engine/SymbolAxes.h"
 #include "imaging/ImageWriter.h"
-#include "imaging/IntRange.h"
 
 namespace strixel {
 
@@ -74,7 +73,7 @@ constexpr RetailGroup RetailGroups[] = {
 };
 
 // Module offset of the trailing digit in BothOut, -1 for a type without.
-int TrailingDigitOffset(std::int32_t barType) {
+int TrailingDigitOffset(int barType) {
   switch (barType) {
   case Ean13:
   case UpcA:
@@ -100,7 +99,7 @@ bool IsBar(std::uint8_t element) {
 
 // The reduction is a percentage of a module taken off every bar; computed
 // in floating point so that no percentage can overflow.
-std::int64_t BarReduction(std::int32_t percent, int moduleWidth) {
+std::int64_t BarReduction(int percent, int moduleWidth) {
   const double reduction = std::trunc(percent / 100.0 * moduleWidth);
   return static_cast<std::int64_t>(std::clamp(
       reduction, -static_cast<double>(INT_MAX), static_cast<double>(INT_MAX)));
@@ -111,9 +110,9 @@ std::int64_t BarReduction(std::int32_t percent, int moduleWidth) {
 // element width, the bar drawn is the reduction narrower, or wider when the
 // reduction is negative, so that it may overlap its neighbours.
 struct BarSpans {
-  std::vector<CSpan> Bars;
-  std::vector<CSpan> Guards;
-  std::vector<CSpan> Shorts;
+  std::vector<Span> Bars;
+  std::vector<Span> Guards;
+  std::vector<Span> Shorts;
 };
 
 BarSpans BarSpansOf(const CBarcodeSym &sym) {
@@ -127,7 +126,7 @@ BarSpans BarSpansOf(const CBarcodeSym &sym) {
     const int width =
         (e == WideBar || e == WideSpace) ? wide : sym.ElementWidth(e, m);
     if (IsBar(e)) {
-      const CSpan bar{pen, pen + SaturateToInt(width - reduction)};
+      const Span bar{pen, pen + SaturateToInt(width - reduction)};
       (e == GuardBar   ? spans.Guards
        : e == ShortBar ? spans.Shorts
                        : spans.Bars)
@@ -146,9 +145,9 @@ BarSpans BarSpansOf(const CBarcodeSym &sym) {
 // far into it, half of it with ShowGuard (G is the whole band without). With
 // the text above, the bars start past the band and guard bars past G.
 struct BarBands {
-  CSpan Bars;
-  CSpan Guards;
-  CSpan Shorts;
+  Span Bars;
+  Span Guards;
+  Span Shorts;
 };
 
 BarBands BarBandsOf(const CBarcodeSym &sym) {
@@ -156,11 +155,11 @@ BarBands BarBandsOf(const CBarcodeSym &sym) {
   const int t = sym.TextHeight;
   const int g = !settings.ShowText ? 0 : settings.ShowGuard ? t / 2 : t;
   const std::int64_t cross =
-      CSymbolAxes::Of(settings.Orientation).Across(sym.BoxWidth, sym.BoxHeight);
+      SymbolAxes::Of(settings.Orientation).Across(sym.BoxWidth, sym.BoxHeight);
   const bool above = settings.ShowText && !settings.TextBottomTop;
   const std::int64_t barStart = above ? t : 0;
   const std::int64_t guardStart = above ? g : 0;
-  const CSpan bars{barStart, barStart + SaturateToInt(cross - t)};
+  const Span bars{barStart, barStart + SaturateToInt(cross - t)};
   // Postal half-height bars: 40 percent of the full ones (the standard's
   // 0.050 in against 0.125 in), at least a pixel, standing on the far end
   // of the full bars so that both share the edge away from the start corner.
@@ -172,16 +171,16 @@ BarBands BarBandsOf(const CBarcodeSym &sym) {
 }
 
 // Fills the bars at the along spans, each over the across span.
-void FillSpans(const CBarcodeSym &sym, CImageWriter &canvas, CPoint64 origin,
-               const std::vector<CSpan> &along, CSpan across) {
-  const CSymbolAxes axes = CSymbolAxes::Of(sym.Settings.Orientation);
-  for (const CSpan &bar : along)
+void FillSpans(const CBarcodeSym &sym, CImageWriter &canvas, Point64 origin,
+               const std::vector<Span> &along, Span across) {
+  const SymbolAxes axes = SymbolAxes::Of(sym.Settings.Orientation);
+  for (const Span &bar : along)
     sym.FillBar(canvas, axes.Move(origin, bar.Start, across.Start),
                 bar.End - bar.Start, across.End - across.Start);
 }
 
 // The parts of the span that other leaves free.
-std::vector<CSpan> PartsOutside(CSpan span, CSpan other) {
+std::vector<Span> PartsOutside(Span span, Span other) {
   return SpansOutside(JoinSpans({span}), JoinSpans({other}));
 }
 
@@ -196,8 +195,8 @@ TextAlignment RetailMode(const CBarcodeProps &settings) {
 
 } // namespace
 
-CSymbolAxes CBarcodeSym::Axes() const {
-  return CSymbolAxes::Of(Settings.Orientation);
+SymbolAxes CBarcodeSym::Axes() const {
+  return SymbolAxes::Of(Settings.Orientation);
 }
 
 int CBarcodeSym::QuietZone(int moduleWidth) const {
@@ -322,19 +321,19 @@ int CBarcodeSym::GetOrigin(const CRect &rect, int &x, int &y) const {
     break;
   }
   offset += QuietZone(ModuleWidth);
-  const CSymbolAxes axes = Axes();
-  const CPoint64 origin =
+  const SymbolAxes axes = Axes();
+  const Point64 origin =
       axes.Move(axes.StartCorner(rect, BoxWidth, BoxHeight), offset, 0);
   x = SaturateToInt(origin.x);
   y = SaturateToInt(origin.y);
   return SaturateToInt(offset);
 }
 
-void CBarcodeSym::FillBar(CImageWriter &canvas, CPoint64 corner,
+void CBarcodeSym::FillBar(CImageWriter &canvas, Point64 corner,
                           std::int64_t along, std::int64_t across) const {
   if (along <= 0 || across <= 0)
     return;
-  const CRect64 bar = Axes().Cover(corner, along, across);
+  const Rect64 bar = Axes().Cover(corner, along, across);
   // Keep every bar inside the drawing box, whatever the bar width reduction.
   const std::int64_t left = std::max<std::int64_t>(bar.left, DrawRect.left);
   const std::int64_t top = std::max<std::int64_t>(bar.top, DrawRect.top);
@@ -355,14 +354,14 @@ void CBarcodeSym::FillBar(CImageWriter &canvas, CPoint64 corner,
 // pixels over and over (with a huge negative reduction every bar reaches
 // the box edge, and the work would grow with bars x box area).
 void CBarcodeSym::DrawBars(CImageWriter &canvas, int x, int y) const {
-  const CPoint64 origin{x, y};
+  const Point64 origin{x, y};
   const BarBands bands = BarBandsOf(*this);
   const BarSpans spans = BarSpansOf(*this);
   FillSpans(*this, canvas, origin, spans.Bars, bands.Bars);
-  for (const CSpan &beyond : PartsOutside(bands.Guards, bands.Bars))
+  for (const Span &beyond : PartsOutside(bands.Guards, bands.Bars))
     FillSpans(*this, canvas, origin, spans.Guards, beyond);
-  const CSpan beside{std::max(bands.Guards.Start, bands.Bars.Start),
-                     std::min(bands.Guards.End, bands.Bars.End)};
+  const Span beside{std::max(bands.Guards.Start, bands.Bars.Start),
+                    std::min(bands.Guards.End, bands.Bars.End)};
   FillSpans(*this, canvas, origin, SpansOutside(spans.Guards, spans.Bars),
             beside);
   // Short bars lie within the band of the full ones: only what no full bar
@@ -385,10 +384,10 @@ double CBarcodeSym::TextAngle() const {
 void CBarcodeSym::TextReferencePoint(int x, int y, int &rx, int &ry) const {
   // Text below lies on the box edge beyond the bars; text above on the
   // inner edge of the text band.
-  const CSymbolAxes axes = Axes();
+  const SymbolAxes axes = Axes();
   const int across =
       Settings.TextBottomTop ? axes.Across(BoxWidth, BoxHeight) : TextHeight;
-  const CPoint64 point = axes.Move({x, y}, 0, across);
+  const Point64 point = axes.Move({x, y}, 0, across);
   rx = SaturateToInt(point.x);
   ry = SaturateToInt(point.y);
 }
@@ -436,7 +435,7 @@ void CBarcodeSym::DrawTextPart(CImageWriter &canvas, const std::string &text,
     along += m;
     w -= std::int64_t{2} * m;
   }
-  const CPoint64 point = Axes().Move({x, y}, along, 0);
+  const Point64 point = Axes().Move({x, y}, along, 0);
   canvas.DrawStringN(text.c_str() + first, count, Settings.FontHeight, align,
                      SaturateToInt(point.x), SaturateToInt(point.y),
                      SaturateToInt(w), TextAngle(), Settings.TextColor);
@@ -462,7 +461,7 @@ void CBarcodeSym::DrawDigitBeforeBars(CImageWriter &canvas,
                                       int ry) const {
   // Right-aligned in a wide field that ends one module before the first
   // bar.
-  const CPoint64 point = Axes().Move(
+  const Point64 point = Axes().Move(
       {rx, ry}, -(std::int64_t{ModuleWidth} + OutsideDigitField), 0);
   canvas.DrawStringN(text.c_str(), 1, Settings.FontHeight, AlignEnd,
                      SaturateToInt(point.x), SaturateToInt(point.y),

@@ -6,8 +6,12 @@
 
 namespace strixel {
 
+// The settings are 32-bit ints, as the request gives them; so are the lengths
+// in pixels of the layout. Wider quantities are std::int64_t.
+static_assert(sizeof(int) == 4, "int is the 32-bit integer of the settings");
+
 // The barcode types, numbered as the request's btype.
-enum BarcodeType : std::int32_t {
+enum BarcodeType : int {
   Interleaved2of5 = 0,
   Industrial2of5 = 1,
   Code39 = 2,
@@ -35,7 +39,7 @@ constexpr int BarcodeTypeCount = 22;
 
 // Orientation in degrees, counter-clockwise: the symbol is turned by quarter
 // turns only.
-enum Orientation : std::int32_t {
+enum Orientation : int {
   Rotate0 = 0,
   Rotate90 = 90,
   Rotate180 = 180,
@@ -44,12 +48,12 @@ enum Orientation : std::int32_t {
 
 // Whether the symbol's length runs across the image (0 and 180 degrees)
 // rather than up or down it (90 and 270).
-constexpr bool RunsHorizontally(std::int32_t orientation) {
+constexpr bool RunsHorizontally(int orientation) {
   return orientation == Rotate0 || orientation == Rotate180;
 }
 
 // Where the pattern lies along the length of a box longer than the symbol.
-enum BarAlignment : std::int32_t {
+enum BarAlignment : int {
   BarsAtStart = 0,
   BarsAtEnd = 1,
   BarsCentred = 2,
@@ -58,7 +62,7 @@ enum BarAlignment : std::int32_t {
 // The human-readable text: one line from the first bar, at the end, centred
 // or spread over the pattern; the retail types split it into groups between
 // the guard bars, with the first (and the last) digit outside the bars.
-enum TextAlignment : std::int32_t {
+enum TextAlignment : int {
   TextAtStart = 0,
   TextAtEnd = 1,
   TextCentred = 2,
@@ -72,28 +76,28 @@ enum TextAlignment : std::int32_t {
 // Colours are stored with red in the low byte (0x00BBGGRR).
 class CBarcodeProps {
 public:
-  std::int32_t BarType = Interleaved2of5;
+  int BarType = Interleaved2of5;
   std::string BarText = "012345";
   std::vector<std::uint8_t> CodeChars;
   std::string DisplayText;
   std::uint32_t TextColor = 0;
   std::uint32_t ForeColor = 0;
   std::uint32_t BackColor = 0xFFFFFF;
-  std::int32_t BarAlign = BarsCentred;
-  std::int32_t Orientation = Rotate0;
+  int BarAlign = BarsCentred;
+  int Orientation = Rotate0;
   bool ShowGuard = true;
   bool ShowQuietZone = true;
   bool ShowText = true;
   bool TextBottomTop = true;
-  std::int32_t TextAlign = TextAtStart;
+  int TextAlign = TextAtStart;
   bool ShowStSt = false;
   bool ShowCheck = true;
   bool CalcCheck = true;
-  std::int32_t FontHeight = 14;
-  std::int32_t Code128CharSet = 0;
+  int FontHeight = 14;
+  int Code128CharSet = 0;
   float Wide2NarrowRatio = 3.0f;
   bool NonPrintingToTxt = true;
-  std::int32_t BarWidthReduction = 0;
+  int BarWidthReduction = 0;
 
   void CopyFrom(const CBarcodeProps &other) { *this = other; }
 };

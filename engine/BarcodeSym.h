@@ -1,18 +1,20 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/BarElement.h"
 #include "engine/BarcodeProps.h"
+#include "engine/Rect.h"
 
 namespace strixel {
 
 class CImageWriter;
-struct CSymbolAxes;
-struct CPoint64;
+struct SymbolAxes;
+struct Point64;
 enum StringAlign : int;
 
 // Abstract base of every symbology: the settings, the text pipeline that
@@ -23,8 +25,8 @@ public:
   // Module width that stands for "nothing fits".
   static constexpr int NoModuleWidth = -1;
   // Width of a symbol that can never fit, and slack of a box with no room.
-  static constexpr int NeverFits = 2147483647;
-  static constexpr int NoRoom = -2147483647 - 1;
+  static constexpr int NeverFits = std::numeric_limits<int>::max();
+  static constexpr int NoRoom = std::numeric_limits<int>::min();
   static constexpr int QuietZoneModules = 10;
 
   explicit CBarcodeSym(const CBarcodeProps &props);
@@ -44,7 +46,12 @@ public:
   virtual void DrawText(CImageWriter &canvas, int x, int y,
                         int textHeight) const;
   virtual int GetOrigin(const CRect &rect, int &x, int &y) const;
+  // Called by PrepareEncode only, once IsTextValid has accepted the text:
+  // no symbology checks the text again here.
   virtual void BuildCodeChars();
+  // Called by PrepareEncode on a valid text, and by the display setters on
+  // whatever text there is: a symbology whose display text needs a valid
+  // text keeps the one it has when IsTextValid rejects the current one.
   virtual void BuildDisplayText();
 
   // Text and the setters that re-run the parts of the pipeline they affect.
@@ -74,10 +81,10 @@ public:
   int ElementWidth(std::uint8_t element, int moduleWidth) const;
   int WideWidth(int moduleWidth) const;
   // How the symbol lies on the canvas, from its orientation.
-  CSymbolAxes Axes() const;
+  SymbolAxes Axes() const;
   // Fills the bar of the given lengths along and across the symbol from
   // its start corner, clipped to the drawing box.
-  void FillBar(CImageWriter &canvas, CPoint64 corner, std::int64_t along,
+  void FillBar(CImageWriter &canvas, Point64 corner, std::int64_t along,
                std::int64_t across) const;
   void DrawTextLine(CImageWriter &canvas, int x, int y,
                     const std::string &text) const;

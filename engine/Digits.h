@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstdint>
+
 namespace strixel {
 
 // Decimal and hexadecimal digits in texts, shared by the symbologies and the
-// request parser.
+// request parser, and the modulo-10 complement that the check digits of the
+// digit symbologies end in.
 
 constexpr bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -18,6 +21,14 @@ constexpr int DigitValue(char c) {
 // The byte that writes a digit value 0 to 9.
 constexpr char DigitChar(int value) {
   return static_cast<char>('0' + value);
+}
+
+// The modulo-10 check digit of a digit sum: its complement to the next
+// multiple of ten. A negative sum (from a byte below '0' that a caller failed
+// to reject) still yields 0..9.
+constexpr int TensComplement(std::int64_t sum) {
+  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
+  return (10 - rest) % 10;
 }
 
 // A digit or letter read as a digit of base 36: "0" to "9" give 0 to 9 and a

@@ -2,32 +2,20 @@
 
 #include <cstdint>
 
-#include "engine/BarElement.h"
 #include "engine/BarcodeProps.h"
+#include "engine/Point64.h"
+#include "engine/Rect.h"
+#include "engine/Rect64.h"
 
 namespace strixel {
-
-// A canvas point in 64 bits: moving it by any length cannot overflow.
-struct CPoint64 {
-  std::int64_t x = 0;
-  std::int64_t y = 0;
-};
-
-// A canvas rectangle in 64 bits, y downwards.
-struct CRect64 {
-  std::int64_t left = 0;
-  std::int64_t top = 0;
-  std::int64_t right = 0;
-  std::int64_t bottom = 0;
-};
 
 // How a turned symbol lies on the canvas. The symbol has two axes: "along"
 // runs across the bars, from the first bar to the last, and "across" runs
 // along the bars, from the start corner into the box. Each lies on one
 // canvas axis and points to larger (+1) or smaller (-1) coordinates. The
 // drawing works in symbol axes and leaves the orientation to this value.
-struct CSymbolAxes {
-  std::int32_t Degrees;
+struct SymbolAxes {
+  int Degrees;
   bool AlongIsX;
   int AlongSign;
   int AcrossSign;
@@ -37,7 +25,7 @@ struct CSymbolAxes {
   // left with its bars upwards, at 270 downwards with its bars to the left.
   // An angle that is no quarter turn (none comes from a request) is drawn
   // upright.
-  static constexpr CSymbolAxes Of(std::int32_t orientation) {
+  static constexpr SymbolAxes Of(int orientation) {
     switch (orientation) {
     case Rotate90:
       return {Rotate90, false, -1, +1};
@@ -59,8 +47,8 @@ struct CSymbolAxes {
   }
 
   // The point reached from p by moving along and across the symbol.
-  constexpr CPoint64 Move(CPoint64 p, std::int64_t along,
-                          std::int64_t across) const {
+  constexpr Point64 Move(Point64 p, std::int64_t along,
+                         std::int64_t across) const {
     if (AlongIsX)
       return {p.x + AlongSign * along, p.y + AcrossSign * across};
     return {p.x + AcrossSign * across, p.y + AlongSign * along};
@@ -68,8 +56,7 @@ struct CSymbolAxes {
 
   // The corner of a box where both axes start: the one that the canvas
   // axes pointing the other way reach last.
-  constexpr CPoint64 StartCorner(const CRect &box, int width,
-                                 int height) const {
+  constexpr Point64 StartCorner(const CRect &box, int width, int height) const {
     const int xSign = AlongIsX ? AlongSign : AcrossSign;
     const int ySign = AlongIsX ? AcrossSign : AlongSign;
     return {std::int64_t{box.left} + (xSign > 0 ? 0 : width),
@@ -78,9 +65,9 @@ struct CSymbolAxes {
 
   // The canvas rectangle that covers the lengths along and across the
   // symbol from corner p.
-  constexpr CRect64 Cover(CPoint64 p, std::int64_t along,
-                          std::int64_t across) const {
-    const CPoint64 far = Move(p, along, across);
+  constexpr Rect64 Cover(Point64 p, std::int64_t along,
+                         std::int64_t across) const {
+    const Point64 far = Move(p, along, across);
     return {p.x < far.x ? p.x : far.x, p.y < far.y ? p.y : far.y,
             p.x < far.x ? far.x : p.x, p.y < far.y ? far.y : p.y};
   }

@@ -75,7 +75,7 @@ std::string PaddedToEvenLength(const std::string &text) {
 bool CBarcodeSymCode128::HasCode128Values(std::string_view text) {
   for (char c : text) {
     const auto b = static_cast<std::uint8_t>(c);
-    if (b < 32 || b > LastSpecialByte)
+    if (b < ValueOffset || b > LastSpecialByte)
       return false;
   }
   return true;
@@ -100,7 +100,7 @@ void CBarcodeSymCode128::BuildDisplayText() {
                              ? PaddedToEvenLength(Settings.BarText)
                              : Settings.BarText;
   if (Settings.ShowCheck)
-    Settings.DisplayText.push_back(static_cast<char>(CheckValue + 32));
+    Settings.DisplayText.push_back(static_cast<char>(CheckValue + ValueOffset));
 }
 
 std::uint8_t CBarcodeSymCode128::Code128Checksum(const Values &values) {
@@ -123,12 +123,11 @@ bool CBarcodeSymCode128::StartValues(Values &values) {
   return true;
 }
 
-bool CBarcodeSymCode128::FinishSymbol(Values &values) {
+void CBarcodeSymCode128::FinishSymbol(Values &values) {
   CheckValue = Code128Checksum(values);
   values.push_back(CheckValue);
   AppendSymbolPattern(values);
   BuildDisplayText();
-  return true;
 }
 
 bool CBarcodeSymCode128::Encode() {
@@ -151,10 +150,11 @@ bool CBarcodeSymCode128::Encode() {
   default:
     return false;
   }
-  return FinishSymbol(values);
+  FinishSymbol(values);
+  return true;
 }
 
-bool CBarcodeSymCode128::EncodeAuto(Values &values) const {
+void CBarcodeSymCode128::EncodeAuto(Values &values) const {
   const std::vector<std::uint8_t> &chars = Settings.CodeChars;
   int current = SetC;
   std::size_t position = 0;
@@ -165,7 +165,7 @@ bool CBarcodeSymCode128::EncodeAuto(Values &values) const {
     ChooseRun(current, chars.data() + position, left, set, length);
     left -= length;
     if (set != current || values.empty()) {
-      AppendSetCode(values, current, set);
+      AppendSetCode(values, set);
       current = set;
     }
     if (set == SetC)
@@ -174,7 +174,6 @@ bool CBarcodeSymCode128::EncodeAuto(Values &values) const {
       AppendRunAB(SetB, values, chars.data() + position, length, false);
     position += length;
   }
-  return true;
 }
 
 void CBarcodeSymCode128::ChooseRun(int currentSet, const std::uint8_t *bytes,
@@ -207,7 +206,7 @@ bool CBarcodeSymCode128::CountDigitPairs(const std::uint8_t *bytes,
 bool CBarcodeSymCode128::FitsSetC(const std::uint8_t *bytes, std::size_t count,
                                   std::size_t &length) {
   // CODE B, CODE A and FNC1 exist in set C as well.
-  if (count >= 1 && bytes[0] >= 132 && bytes[0] <= LastSpecialByte) {
+  if (count >= 1 && IsSetCFunctionByte(bytes[0])) {
     length = 1;
     return true;
   }
@@ -218,8 +217,7 @@ bool CBarcodeSymCode128::FitsSetC(const std::uint8_t *bytes, std::size_t count,
   return false;
 }
 
-void CBarcodeSymCode128::AppendSetCode(Values &values, int /*previousSet*/,
-                                       int newSet) {
+void CBarcodeSymCode128::AppendSetCode(Values &values, int newSet) {
   if (values.empty()) {
     values.push_back(newSet == SetA   ? StartA
                      : newSet == SetB ? StartB
@@ -239,7 +237,7 @@ bool CBarcodeSymCode128::AppendRunAB(int set, Values &values,
   // Sets A and B share the value of a byte: in set A the values 64 to 95 are
   // the control characters, so a forced set A turns lower case into them.
   for (std::size_t i = 0; i < count; ++i)
-    values.push_back(static_cast<std::uint8_t>(bytes[i] - 32));
+    values.push_back(static_cast<std::uint8_t>(bytes[i] - ValueOffset));
   return true;
 }
 
@@ -249,8 +247,8 @@ bool CBarcodeSymCode128::AppendRunC(Values &values, const std::uint8_t *bytes,
     return false;
   if (withStart)
     values.push_back(StartC);
-  if (count == 1 && bytes[0] >= 132 && bytes[0] <= LastSpecialByte) {
-    values.push_back(static_cast<std::uint8_t>(bytes[0] - 32));
+  if (count == 1 && IsSetCFunctionByte(bytes[0])) {
+    values.push_back(static_cast<std::uint8_t>(bytes[0] - ValueOffset));
     return true;
   }
   if (count == 0 || count % 2 != 0)
@@ -267,13 +265,12 @@ void CBarcodeSymCode128::AppendValuePattern(int value, bool &bar) {
   AppendRow(Elements, Code128Patterns[value], bar);
 }
 
-bool CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {
+void CBarcodeSymCode128::AppendSymbolPattern(const Values &values) {
   bool bar = true;
   for (std::uint8_t value : values)
     AppendValuePattern(value, bar);
   AppendValuePattern(Stop, bar);
   Elements.push_back(Bar2); // termination bar
-  return true;
 }
 
 } // namespace strixel

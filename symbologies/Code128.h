@@ -47,26 +47,35 @@ protected:
   // invalid text.
   bool StartValues(Values &values);
   // The last steps: the check character, the pattern and the display text.
-  bool FinishSymbol(Values &values);
-  bool EncodeAuto(Values &values) const;
+  void FinishSymbol(Values &values);
+  void EncodeAuto(Values &values) const;
   static void ChooseRun(int currentSet, const std::uint8_t *bytes,
                         std::size_t count, int &set, std::size_t &length);
   static bool CountDigitPairs(const std::uint8_t *bytes, std::size_t count,
                               std::size_t &length);
   static bool FitsSetC(const std::uint8_t *bytes, std::size_t count,
                        std::size_t &length);
-  static void AppendSetCode(Values &values, int previousSet, int newSet);
+  // The start code of newSet for an empty sequence, else its switch code.
+  static void AppendSetCode(Values &values, int newSet);
   static bool AppendRunAB(int set, Values &values, const std::uint8_t *bytes,
                           std::size_t count, bool withStart);
   static bool AppendRunC(Values &values, const std::uint8_t *bytes,
                          std::size_t count, bool withStart);
   static std::uint8_t Code128Checksum(const Values &values);
   void AppendValuePattern(int value, bool &bar);
-  bool AppendSymbolPattern(const Values &values);
+  void AppendSymbolPattern(const Values &values);
 
-  // Bytes 128 to 134 of a text stand for the function values 96 to 102.
-  static constexpr std::uint8_t FirstSpecialByte = 128;
+  // A byte of the text stands for the value byte - ValueOffset, so the
+  // bytes 32 to 127 are the characters of sets A and B and the bytes 128 to
+  // 134 the function values 96 to 102.
+  static constexpr std::uint8_t ValueOffset = 32;
   static constexpr std::uint8_t LastSpecialByte = 134;
+  // The function bytes that exist in set C as well: CODE B, CODE A and
+  // FNC1 (132 to 134), which a set C run carries one at a time.
+  static constexpr std::uint8_t FirstSetCByte = 132;
+  static bool IsSetCFunctionByte(std::uint8_t byte) {
+    return byte >= FirstSetCByte && byte <= LastSpecialByte;
+  }
 };
 
 } // namespace strixel

@@ -103,8 +103,7 @@ template <BarcodeType Type> bool CBarcodeSymRetail<Type>::IsTextValid() {
 }
 
 template <BarcodeType Type> void CBarcodeSymRetail<Type>::BuildCodeChars() {
-  if (IsTextValid())
-    SetGs1CodeChars(*this, NumberOf(Type).DataDigits, CheckDigit());
+  SetGs1CodeChars(*this, NumberOf(Type).DataDigits, CheckDigit());
 }
 
 template <BarcodeType Type> void CBarcodeSymRetail<Type>::BuildDisplayText() {

@@ -99,8 +99,6 @@ bool CBarcodeSymUCCEAN128::IsTextValid() {
 }
 
 void CBarcodeSymUCCEAN128::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
   const std::string &text = Settings.BarText;
   std::vector<std::uint8_t> &chars = Settings.CodeChars;
   chars.clear();
@@ -164,21 +162,20 @@ bool CBarcodeSymUCCEAN128::Encode() {
   // The automatic choice starts as if set C were current, and FNC1 exists
   // in set C: a text that opens with a tag starts Start C, FNC1.
   EncodeAuto(values);
-  return FinishSymbol(values);
+  FinishSymbol(values);
+  return true;
 }
 
 bool CBarcodeSymSSCC18::IsTextValid() {
   // The application identifier's two digits come first.
-  return IsGs1Number(Settings.BarText, 2 + DataDigits);
+  return IsGs1Number(Settings.BarText, IdentifierDigits + DataDigits);
 }
 
 void CBarcodeSymSSCC18::BuildCodeChars() {
-  if (!IsTextValid())
-    return;
   // The identifier is always 00; the text's first two digits stand for it,
   // and a given check digit gives way to the computed one.
   const std::string_view data =
-      std::string_view(Settings.BarText).substr(2, DataDigits);
+      std::string_view(Settings.BarText).substr(IdentifierDigits, DataDigits);
   std::vector<std::uint8_t> &chars = Settings.CodeChars;
   chars.clear();
   chars.push_back(Fnc1Byte);
@@ -197,8 +194,9 @@ void CBarcodeSymSSCC18::BuildDisplayText() {
   const std::size_t shown = Settings.ShowCheck ? DataDigits + 1 : DataDigits;
   std::string &display = Settings.DisplayText;
   display = "(00)";
-  if (chars.size() >= 3 + shown)
-    display.append(chars.begin() + 3, chars.begin() + 3 + shown);
+  if (chars.size() >= DataOffset + shown)
+    display.append(chars.begin() + DataOffset,
+                   chars.begin() + DataOffset + shown);
 }
 
 bool CBarcodeSymEAN14::IsTextValid() {
@@ -225,7 +223,8 @@ bool CBarcodeSymEAN14::Encode() {
   values.push_back(StartC);
   values.push_back(Fnc1);
   AppendRunC(values, chars.data(), chars.size(), false);
-  return FinishSymbol(values);
+  FinishSymbol(values);
+  return true;
 }
 
 } // namespace strixel

@@ -45,6 +45,10 @@ private:
 class CBarcodeSymSSCC18 : public CBarcodeSymUCCEAN128 {
 public:
   static constexpr std::size_t DataDigits = 17;
+  // The identifier 00 before the data digits, in the text and in CodeChars.
+  static constexpr std::size_t IdentifierDigits = 2;
+  // Where the data digits start in CodeChars: after FNC1 and the identifier.
+  static constexpr std::size_t DataOffset = 1 + IdentifierDigits;
 
   explicit CBarcodeSymSSCC18(const CBarcodeProps &props)
       : CBarcodeSymUCCEAN128(props) {}

@@ -1,12 +1,12 @@
 #include "symbologies/Msi.h"
 
+#include <cstdint>
 #include <iterator>
 #include <string>
 #include <string_view>
 
 #include "engine/Digits.h"
 #include "symbologies/PatternRows.h"
-#include "symbologies/RetailDigits.h"
 
 namespace strixel {
 
@@ -29,19 +29,25 @@ static_assert(std::size(MsiPatterns) == 10, "one row per digit");
 constexpr std::uint8_t MsiStart[] = {W, N};
 constexpr std::uint8_t MsiStop[] = {N, W, N};
 
-// Sum of the decimal digits of twice the number written by digits, formed
-// exactly however many digits there are.
-long long DoubledDigitSum(std::string_view digits) {
-  // Doubling from the rightmost digit: each digit gives (2d + carry) mod 10
-  // and a carry of at most 1, so no intermediate value exceeds 19.
-  long long sum = 0;
+// The decimal digits of twice the number that digits write, however many
+// there are: doubled on paper, from the rightmost digit, with the carry.
+std::string Twice(std::string_view digits) {
+  std::string product(digits.size() + 1, '0');
   int carry = 0;
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    const int doubled = 2 * DigitValue(*it) + carry;
-    sum += doubled % 10;
+  for (std::size_t i = digits.size(); i > 0; --i) {
+    const int doubled = 2 * DigitValue(digits[i - 1]) + carry;
+    product[i] = DigitChar(doubled % 10);
     carry = doubled / 10;
   }
-  return sum + carry;
+  product[0] = DigitChar(carry);
+  return product;
+}
+
+std::int64_t DigitSum(std::string_view digits) {
+  std::int64_t sum = 0;
+  for (char c : digits)
+    sum += DigitValue(c);
+  return sum;
 }
 
 } // namespace
@@ -49,19 +55,16 @@ long long DoubledDigitSum(std::string_view digits) {
 int CBarcodeSymMSI::MsiCheckDigit() const {
   const std::string &text = Settings.BarText;
   const std::size_t n = text.size();
-  // The rightmost digit and every second one to its left form the number to
-  // double; the others are added as they are.
-  std::string doubled;
-  doubled.reserve(n / 2 + 1);
-  long long sum = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if ((n - 1 - i) % 2 == 0)
-      doubled.push_back(text[i]);
-    else
-      sum += DigitValue(text[i]);
-  }
-  sum += DoubledDigitSum(doubled);
-  return TensComplement(sum);
+  // The rightmost digit and every second one to its left write, in their
+  // order, a number D; the other digits are added as they are, and so are
+  // the digits of 2 x D.
+  std::string d;
+  d.reserve(n / 2 + 1);
+  std::string others;
+  others.reserve(n / 2);
+  for (std::size_t i = 0; i < n; ++i)
+    ((n - 1 - i) % 2 == 0 ? d : others).push_back(text[i]);
+  return TensComplement(DigitSum(others) + DigitSum(Twice(d)));
 }
 
 bool CBarcodeSymMSI::IsTextValid() {
@@ -69,8 +72,7 @@ bool CBarcodeSymMSI::IsTextValid() {
 }
 
 void CBarcodeSymMSI::BuildCodeChars() {
-  if (IsTextValid())
-    SetCodeCharsWithCheck(DigitChar(MsiCheckDigit()));
+  SetCodeCharsWithCheck(DigitChar(MsiCheckDigit()));
 }
 
 void CBarcodeSymMSI::BuildDisplayText() {

@@ -1,9 +1,9 @@
 #include "symbologies/Postal.h"
 
+#include <cstdint>
 #include <iterator>
 
 #include "engine/Digits.h"
-#include "symbologies/RetailDigits.h"
 
 namespace strixel {
 
@@ -27,13 +27,19 @@ char CorrectionDigit(const std::string &text) {
 
 } // namespace
 
+int DigitSumCheckDigit(std::string_view text) {
+  std::int64_t sum = 0;
+  for (char c : text)
+    sum += DigitValue(c);
+  return TensComplement(sum);
+}
+
 bool CBarcodeSymPostPlaNet::IsTextValid() {
   return HasDigitText();
 }
 
 void CBarcodeSymPostPlaNet::BuildCodeChars() {
-  if (IsTextValid())
-    SetCodeCharsWithCheck(CorrectionDigit(Settings.BarText));
+  SetCodeCharsWithCheck(CorrectionDigit(Settings.BarText));
 }
 
 void CBarcodeSymPostPlaNet::BuildDisplayText() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "engine/BarcodeSym.h"
 
 namespace strixel {
@@ -21,5 +23,9 @@ public:
 
   bool IsPostNet; // true: POSTNET; false: PLANET
 };
+
+// The POSTNET correction digit: the modulo-10 complement of the plain digit
+// sum of the whole text.
+int DigitSumCheckDigit(std::string_view text);
 
 } // namespace strixel

@@ -21,19 +21,14 @@ int WeightedCheckDigit(std::string_view text, std::size_t n, int evenWeight,
                        int oddWeight) {
   // Never read past the text, whatever count the caller asks for.
   const std::size_t count = n < text.size() ? n : text.size();
-  long long sum = 0;
+  std::int64_t sum = 0;
   for (std::size_t i = 0; i < count; ++i)
-    sum += static_cast<long long>(i % 2 == 0 ? evenWeight : oddWeight) *
+    sum += static_cast<std::int64_t>(i % 2 == 0 ? evenWeight : oddWeight) *
            DigitValue(text[i]);
   return TensComplement(sum);
 }
 
 } // namespace
-
-int TensComplement(long long sum) {
-  const int rest = static_cast<int>(((sum % 10) + 10) % 10);
-  return (10 - rest) % 10;
-}
 
 int CheckDigit31(std::string_view text, std::size_t n) {
   return WeightedCheckDigit(text, n, 3, 1);
@@ -43,18 +38,11 @@ int CheckDigit13(std::string_view text, std::size_t n) {
   return WeightedCheckDigit(text, n, 1, 3);
 }
 
-int DigitSumCheckDigit(std::string_view text) {
-  long long sum = 0;
-  for (char c : text)
-    sum += DigitValue(c);
-  return TensComplement(sum);
-}
-
 int AddOnChecksum(std::string_view text) {
   const std::size_t blank = text.find(' ');
   const std::string_view digits = text.substr(0, blank);
-  long long odd = 0;  // 1st, 3rd, 5th ... digit from the right
-  long long even = 0; // 2nd, 4th ... digit from the right
+  std::int64_t odd = 0;  // 1st, 3rd, 5th ... digit from the right
+  std::int64_t even = 0; // 2nd, 4th ... digit from the right
   for (std::size_t i = 0; i < digits.size(); ++i) {
     const int value = DigitValue(digits[digits.size() - 1 - i]);
     if (i % 2 == 0)
@@ -62,7 +50,7 @@ int AddOnChecksum(std::string_view text) {
     else
       even += value;
   }
-  const long long sum = 3 * odd + 9 * even;
+  const std::int64_t sum = 3 * odd + 9 * even;
   return static_cast<int>(((sum % 10) + 10) % 10);
 }
 
@@ -92,9 +80,8 @@ int Gtin14CheckDigit(std::string_view text) {
 }
 
 void SetGtin14CodeChars(CBarcodeSym &symbol) {
-  if (symbol.IsTextValid())
-    SetGs1CodeChars(symbol, Gtin14DataDigits,
-                    Gtin14CheckDigit(symbol.Settings.BarText));
+  SetGs1CodeChars(symbol, Gtin14DataDigits,
+                  Gtin14CheckDigit(symbol.Settings.BarText));
 }
 
 bool AppendRetailDigit(std::vector<std::uint8_t> &elements, int digit,

@@ -16,21 +16,16 @@ constexpr bool O = true;
 constexpr bool E = false;
 } // namespace Parity
 
-// Check digits and digit emitters shared by the digit symbologies (EAN/UPC,
-// UPC-E, the add-ons, GS1-128 numbers, 2 of 5, MSI, postal codes). Digits
-// are given as the bytes '0'..'9'.
+// Check digits and digit emitters shared by the retail and GS1 symbologies
+// (EAN/UPC, UPC-E, the add-ons, GS1-128 numbers, ITF-14) and by 2 of 5,
+// whose check digit is the weighted one. Digits are given as the bytes
+// '0'..'9'.
 
-// The modulo-10 check digit of a digit sum: its complement to the next
-// multiple of ten. A negative sum (from a byte below '0' that a caller failed
-// to reject) still yields 0..9.
-int TensComplement(long long sum);
 // Modulo-10 check digit of the first n digits, weights 3, 1, 3, ... from the
 // leftmost digit.
 int CheckDigit31(std::string_view text, std::size_t n);
 // The same with weights 1, 3, 1, ... from the leftmost digit.
 int CheckDigit13(std::string_view text, std::size_t n);
-// Modulo-10 complement of the plain digit sum of the whole text.
-int DigitSumCheckDigit(std::string_view text);
 // The EAN-5 checksum that selects the add-on's parity pattern.
 int AddOnChecksum(std::string_view text);
 
@@ -57,7 +52,7 @@ void SetGs1DisplayText(CBarcodeSym &symbol, std::size_t dataDigits,
 // The GTIN-14 of EAN-14 and ITF-14: 13 data digits and their check digit.
 constexpr std::size_t Gtin14DataDigits = 13;
 int Gtin14CheckDigit(std::string_view text);
-// The code characters of a GTIN-14 symbol; nothing for an invalid text.
+// The code characters of a GTIN-14 symbol.
 void SetGtin14CodeChars(CBarcodeSym &symbol);
 
 } // namespace strixel

@@ -1,6 +1,7 @@
 #include "symbologies/TwoOfFive.h"
 
 #include <iterator>
+#include <string_view>
 
 #include "engine/Digits.h"
 #include "symbologies/PatternRows.h"
@@ -29,6 +30,15 @@ constexpr std::uint8_t Industr25Stop[] = {W, N, N, N, W};
 // Interleaved 2 of 5 start and stop, from a bar.
 constexpr std::uint8_t Interl25Start[] = {N, N, N, N};
 constexpr std::uint8_t Interl25Stop[] = {W, N, N};
+
+// ITF-14 shows the 13 data digits in groups of 1, 2, 5 and 5 (the check
+// digit, when shown, forms a group of its own), two blanks apart.
+constexpr std::size_t Itf14DigitGroups[] = {1, 2, 5, 5};
+static_assert(Itf14DigitGroups[0] + Itf14DigitGroups[1] + Itf14DigitGroups[2] +
+                      Itf14DigitGroups[3] ==
+                  Gtin14DataDigits,
+              "the groups hold the data digits");
+constexpr std::string_view Itf14GroupSeparator = "  ";
 
 const std::uint8_t (&PatternOf(std::uint8_t digit))[5] {
   return TwoOfFivePatterns[DigitValue(digit)];
@@ -138,15 +148,17 @@ void CBarcodeSymITF14::BuildCodeChars() {
 void CBarcodeSymITF14::BuildDisplayText() {
   if (!IsTextValid())
     return;
-  // The number is shown in groups of 1, 2, 5 and 5 digits, two blanks
-  // apart.
   std::string &display = Settings.DisplayText;
-  display.assign(Settings.BarText, 0, Gtin14DataDigits);
-  display.insert(1, "  ");
-  display.insert(5, "  ");
-  display.insert(12, "  ");
+  display.clear();
+  std::size_t first = 0;
+  for (std::size_t count : Itf14DigitGroups) {
+    if (first > 0)
+      display.append(Itf14GroupSeparator);
+    display.append(Settings.BarText, first, count);
+    first += count;
+  }
   if (Settings.ShowCheck) {
-    display.append("  ");
+    display.append(Itf14GroupSeparator);
     display.push_back(DigitChar(Gtin14CheckDigit(Settings.BarText)));
   }
 }

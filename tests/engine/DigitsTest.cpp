@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 using namespace strixel;
@@ -28,6 +29,20 @@ TEST(Digits, HexDigitAndFormEscapeDigit) {
                  std::to_string(static_cast<unsigned char>(row.Byte)));
     EXPECT_EQ(HexDigit(row.Byte), row.Hex);
     EXPECT_EQ(FormEscapeDigit(row.Byte), row.FormEscape);
+  }
+}
+
+// The complement to the next multiple of ten, 0..9 for any sum: a negative
+// one (from a byte below '0') too, and the largest.
+TEST(Digits, TensComplement) {
+  const struct {
+    std::int64_t Sum;
+    int Check;
+  } rows[] = {{0, 0},  {1, 9},   {9, 1},         {10, 0},       {25, 5},
+              {-1, 1}, {-25, 5}, {INT64_MAX, 3}, {INT64_MIN, 8}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.Sum);
+    EXPECT_EQ(TensComplement(row.Sum), row.Check);
   }
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <utility>
+
 #include "engine/BarcodeHolder.h"
 #include "engine/Rounding.h"
 #include "support/TestSymbols.h"
@@ -46,6 +49,16 @@ TEST(Holder, UnknownTypesFailAndChangeNothing) {
     EXPECT_FALSE(holder.SetType(type));
     EXPECT_EQ(holder.GetSymbol(), current);
   }
+}
+
+TEST(Holder, ReplacingTheSymbolByItselfKeepsIt) {
+  CBarcodeHolder holder;
+  CBarcodeSym *current = holder.GetSymbol();
+  // A second owner of the current symbol: the holder must neither destroy
+  // it (ASan reports the use after free) nor drop it.
+  holder.ReplaceSymbol(std::unique_ptr<CBarcodeSym>(current));
+  EXPECT_EQ(holder.GetSymbol(), current);
+  EXPECT_EQ(holder.GetSymbol()->Settings.BarText, "012345");
 }
 
 TEST(Holder, ModuleToPixels) {
@@ -100,7 +113,7 @@ TEST(Holder, ComputeSymbolLengthInEveryUnit) {
   std::unique_ptr<CBarcodeSym> sym =
       std::make_unique<CPatternSym>(props, std::vector<std::uint8_t>(10, Bar3));
   sym->Encode();
-  holder.ReplaceSymbol(sym);
+  holder.ReplaceSymbol(std::move(sym));
   EXPECT_EQ(sym, nullptr) << "ownership moves to the holder";
   struct Row {
     double Module;
@@ -130,7 +143,7 @@ TEST(Holder, ASymbolOfLengthZeroHasNoLength) {
   std::unique_ptr<CBarcodeSym> sym =
       std::make_unique<CPatternSym>(props, std::vector<std::uint8_t>{Bar1});
   sym->Encode(); // rejected: no elements
-  holder.ReplaceSymbol(sym);
+  holder.ReplaceSymbol(std::move(sym));
   double length = -1;
   EXPECT_EQ(holder.ComputeSymbolLength(2, 1, 1, Pixels, length), 1);
   EXPECT_EQ(length, -1);

@@ -263,7 +263,7 @@ TEST(Layout, HugeSizesSaturateInsteadOfOverflowing) {
 // Bars are filled as joined spans, so that overlapping bars fill no pixel
 // twice: the result covers exactly the input's pixels, each once.
 TEST(Layout, SpansJoinAndSubtractWithoutOverlap) {
-  using Spans = std::vector<CSpan>;
+  using Spans = std::vector<Span>;
   struct Row {
     const char *Name;
     Spans In, Cover, Joined, Outside;
@@ -292,7 +292,7 @@ TEST(Layout, SpansJoinAndSubtractWithoutOverlap) {
   };
   auto text = [](const Spans &spans) {
     std::string out;
-    for (const CSpan &s : spans)
+    for (const Span &s : spans)
       out += "[" + std::to_string(s.Start) + "," + std::to_string(s.End) + ")";
     return out;
   };

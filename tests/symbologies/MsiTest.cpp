@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,7 +45,7 @@ std::string ReadMsi(const std::vector<std::uint8_t> &elements) {
 // carry of a doubled digit never spreads further, so this is the digit sum
 // of the doubled number).
 int ExpectedCheckDigit(const std::string &text) {
-  long long sum = 0;
+  std::int64_t sum = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const int d = text[text.size() - 1 - i] - '0';
     sum += i % 2 == 0 ? (2 * d) / 10 + (2 * d) % 10 : d;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/BarcodeFactory.h"
+#include "symbologies/Postal.h"
 
 using namespace strixel;
 
@@ -74,6 +75,20 @@ const Row Rows[] = {
     {"PLANET all digits", 18, "0123456789", true, true, "01234567895",
      "01234567895"},
 };
+
+TEST(Postal, CorrectionDigits) {
+  struct Row {
+    const char *text;
+    int digitSum;
+  } const rows[] = {
+      {"52495", 5}, // sum 25
+      {"00000", 0}, {"12345", 5}, {"86104", 1}, {"99", 2}, {"", 0},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(DigitSumCheckDigit(row.text), row.digitSum);
+  }
+}
 
 TEST(Postal, PatternsReadBack) {
   for (const Row &row : Rows) {
