@@ -112,9 +112,11 @@ def random_request(rng):
         params = ["btype=%d&data=%s" % (case.btype,
                                         rng.choice(["abc", "", "~~", "%FF"]))]
     elif rng.random() < 0.06:
-        # The postal types draw nothing: 1 without a fixed size, 5 with.
-        params = ["btype=%d&data=%s" % rng.choice([(17, "12345"),
-                                                   (18, "12345678901")])]
+        # The postal types, and modules too wide for an image (3) or for
+        # the symbol's length to be computed (1), unless a fixed size wins.
+        params = [rng.choice(["btype=17&data=12345",
+                              "btype=18&data=12345678901", "xdim=20000",
+                              "xdim=99999999999"])]
     if rng.random() < 0.5:
         params.append("w=%d" % rng.choice([1, 50, 200, 333, 699, 700]))
     if rng.random() < 0.5:
