@@ -20,9 +20,9 @@ a machine without systemd; then the scale-out hosts and balancer. Through
 each server the installed program must draw what the built one draws, and
 the try page must load. The FastCGI units must be installed but not
 enabled, and the installed program, started as they start it, must answer
-through cgi-fcgi as it does as a CGI. Then `apt-get purge` must leave nothing of the
-package in /etc or /usr, and the servers' enabled modules and
-configurations as they were before.
+through cgi-fcgi as it does as a CGI. Then `apt-get purge` must leave
+nothing of the package in /etc or /usr, and the servers' enabled modules
+and configurations as they were before.
 
 Usage: run_package_tests.py --cgi PATH --out FOLDER
 """
@@ -385,7 +385,8 @@ def check_fastcgi(results, state, port, drawn):
                              (FAILING_DEBUG_QUERY, b"Content-type: text/html"),
                              ("btype=11&data=ABC", b"")):
             answers = [subprocess.run(
-                argv, capture_output=True, timeout=60, stdin=subprocess.DEVNULL,
+                argv, capture_output=True, timeout=60,
+                stdin=subprocess.DEVNULL,
                 env={"REQUEST_METHOD": "GET", "QUERY_STRING": query})
                 for argv in ([program], [CGI_FCGI, "-bind", "-connect", path])]
             cgi, fcgi = [(a.returncode, without_time_stamps(a.stdout))
@@ -393,7 +394,8 @@ def check_fastcgi(results, state, port, drawn):
             results.check("the installed program over FastCGI answers %s as "
                           "over CGI" % query, cgi == fcgi and
                           cgi[1].startswith(start) and (start != b"") ==
-                          (cgi[1] != b""), "exit %d, CGI %d" % (fcgi[0], cgi[0]))
+                          (cgi[1] != b""),
+                          "exit %d, CGI %d" % (fcgi[0], cgi[0]))
     finally:
         pool.terminate()
         pool.wait(timeout=30)
