@@ -2,10 +2,11 @@
 """The program's FastCGI mode, alone and behind real web servers.
 
 1. Carry-over: a large randomised set of requests (types, sizes, angles,
-   font heights, text on and off, debug on and off, failures, help, POST,
-   over-long requests) goes through cgi-fcgi to a pool of workers, in a
-   shuffled order, and every answer must be the one a fresh CGI process
-   gives: the same bytes (the PNG's time stamps aside) and the same code.
+   font heights, text on and off, debug on and off, PNG and SVG, failures,
+   help, POST, over-long requests) goes through cgi-fcgi to a pool of
+   workers, in a shuffled order, and every answer must be the one a fresh
+   CGI process gives: the same bytes (the PNG's time stamps aside) and the
+   same code.
 2. Servers, each configured by README.md's FastCGI snippet: lighttpd with
    mod_fastcgi, Apache with mod_fcgid, nginx and Apache (mod_proxy_fcgi) in
    front of the program's own pool, started as the systemd units in
@@ -111,9 +112,11 @@ def random_request(rng):
         params = ["btype=%d&data=%s" % (case.btype,
                                         rng.choice(["abc", "", "~~", "%FF"]))]
     elif rng.random() < 0.06:
-        # The postal types draw nothing: 1 without a fixed size, 5 with.
-        params = ["btype=%d&data=%s" % rng.choice([(17, "12345"),
-                                                   (18, "12345678901")])]
+        # The postal types, and modules too wide for an image (3) or for
+        # the symbol's length to be computed (1), unless a fixed size wins.
+        params = [rng.choice(["btype=17&data=12345",
+                              "btype=18&data=12345678901", "xdim=20000",
+                              "xdim=99999999999"])]
     if rng.random() < 0.5:
         params.append("w=%d" % rng.choice([1, 50, 200, 333, 699, 700]))
     if rng.random() < 0.5:
@@ -133,6 +136,8 @@ def random_request(rng):
                        rng.randrange(1 << 24)))
     if rng.random() < 0.3:
         params.append("debug=1")
+    if rng.random() < 0.25:
+        params.append("fmt=svg")
     rng.shuffle(params)
     text = "&".join(params)
     roll = rng.random()
@@ -163,6 +168,7 @@ def check_carry_over(results, cgi, out, count):
     fresh = {}
     differing = []
     codes = {}
+    svgs = 0
     try:
         for method, text in order:
             key = (method, text)
@@ -172,6 +178,7 @@ def check_carry_over(results, cgi, out, count):
                                    method, text)
             want_code, want_output = fresh[key]
             codes[want_code] = codes.get(want_code, 0) + 1
+            svgs += want_output.startswith(b"Content-type: image/svg+xml")
             if (code != want_code or without_time_stamps(output) !=
                     without_time_stamps(want_output)):
                 differing.append((method, text, code, want_code))
@@ -189,9 +196,10 @@ def check_carry_over(results, cgi, out, count):
                   (len(order), len(fresh), sorted(codes.items())),
                   not differing, "%d differ, first: %r" %
                   (len(differing), differing[:1]))
-    results.check("carry-over: the set has images, pages and failures",
-                  len(codes) >= 4 and codes.get(0, 0) > count // 4,
-                  repr(codes))
+    results.check("carry-over: the set has images, SVG documents among them, "
+                  "pages and failures",
+                  len(codes) >= 4 and codes.get(0, 0) > count // 4 and
+                  svgs > count // 10, "%r, %d SVG" % (codes, svgs))
 
 
 # --- Load ---------------------------------------------------------------------

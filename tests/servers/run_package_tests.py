@@ -18,20 +18,25 @@ which must enable itself in Apache; the apache-package, lighttpd-package
 and nginx-package snippets, with fcgiwrap started by the README's lines for
 a machine without systemd; then the scale-out hosts and balancer. Through
 each server the installed program must draw what the built one draws, and
-the try page must load. Then `apt-get purge` must leave nothing of the
-package in /etc or /usr, and the servers' enabled modules and
-configurations as they were before.
+the try page must load. The FastCGI units must be installed but not
+enabled, and the installed program, started as they start it, must answer
+through cgi-fcgi as it does as a CGI. Then `apt-get purge` must leave
+nothing of the package in /etc or /usr, and the servers' enabled modules
+and configurations as they were before.
 
 Usage: run_package_tests.py --cgi PATH --out FOLDER
 """
 
 import argparse
+import configparser
 import glob
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -41,6 +46,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import readme_snippets  # noqa: E402
 import web_servers  # noqa: E402
+from run_fastcgi_tests import CGI_FCGI, without_time_stamps  # noqa: E402
 from run_server_tests import Results, http_request  # noqa: E402
 from strixel_cgi import PNG_HEADER, Png, run_cgi  # noqa: E402
 
@@ -343,6 +349,59 @@ def check_scale_out(results, state, port, drawn):
         shutil.rmtree("/var/lib/nginx/strixel", ignore_errors=True)
 
 
+def check_fastcgi(results, state, port, drawn):
+    """The worker pool's units installed and not enabled; the installed
+    program started as its service unit says answers through cgi-fcgi what
+    it answers as a CGI, PNG, SVG and failure alike."""
+    units = {os.path.basename(p): p for p in
+             glob.glob("/lib/systemd/system/strixel-fastcgi.*") +
+             glob.glob("/usr/lib/systemd/system/strixel-fastcgi.*")}
+    results.check("the package installs the FastCGI units", sorted(units) ==
+                  ["strixel-fastcgi.service", "strixel-fastcgi.socket"],
+                  repr(units))
+    enabled = glob.glob("/etc/systemd/system/*/strixel-fastcgi.*")
+    results.check("the FastCGI units are not enabled", not enabled,
+                  " ".join(enabled))
+    if "strixel-fastcgi.service" not in units:
+        return
+    unit = configparser.ConfigParser(strict=False, interpolation=None)
+    unit.optionxform = str
+    unit.read(units["strixel-fastcgi.service"])
+    program = unit["Service"]["ExecStart"]
+    name, value = unit["Service"]["Environment"].split("=", 1)
+    folder = tempfile.mkdtemp(prefix="strixel-package-fcgi-")
+    path = os.path.join(folder, "fastcgi.socket")
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(path)
+    listener.listen(16)
+    pool = subprocess.Popen([program], stdin=listener.fileno(),
+                            env={"PATH": "/usr/bin:/bin", name: value})
+    listener.close()
+    try:
+        # (request, how the CGI's answer starts)
+        for query, start in ((QUERY, b"Content-type: image/png"),
+                             (QUERY + "&fmt=svg",
+                              b"Content-type: image/svg+xml"),
+                             (FAILING_DEBUG_QUERY, b"Content-type: text/html"),
+                             ("btype=11&data=ABC", b"")):
+            answers = [subprocess.run(
+                argv, capture_output=True, timeout=60,
+                stdin=subprocess.DEVNULL,
+                env={"REQUEST_METHOD": "GET", "QUERY_STRING": query})
+                for argv in ([program], [CGI_FCGI, "-bind", "-connect", path])]
+            cgi, fcgi = [(a.returncode, without_time_stamps(a.stdout))
+                         for a in answers]
+            results.check("the installed program over FastCGI answers %s as "
+                          "over CGI" % query, cgi == fcgi and
+                          cgi[1].startswith(start) and (start != b"") ==
+                          (cgi[1] != b""),
+                          "exit %d, CGI %d" % (fcgi[0], cgi[0]))
+    finally:
+        pool.terminate()
+        pool.wait(timeout=30)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def check_purged(results, files, before):
     done = run(["apt-get", "purge", "-y", "strixel"])
     results.check("apt-get purge strixel", done.returncode == 0,
@@ -391,7 +450,7 @@ def check_system(results, out, deb, cgi):
         files = [p for p in run(["dpkg", "-L", "strixel"]).stdout.split("\n")
                  if p.startswith("/") and not os.path.isdir(p)]
         for check in (check_apache, check_lighttpd, check_nginx,
-                      check_scale_out):
+                      check_scale_out, check_fastcgi):
             try:
                 check(results, state, port, drawn)
             except (RuntimeError, OSError) as e:

@@ -607,6 +607,20 @@ def check_download(results, page, out):
                   .get_attribute("value") and page.el("download")
                   .get_attribute("download") == "ean-13_590123412345.svg",
                   page.el("download").get_attribute("download"))
+    shown = page.image_bytes()
+    results.check("format SVG: the image shown is the SVG, with its size",
+                  page.image() == (230, 200) and page.el("size").text ==
+                  "230 \u00d7 200 pixels" and b"<svg" in shown[:300],
+                  "%r, %r" % (page.image(), page.el("size").text))
+    page.el("download").click()
+    path = os.path.join(folder, "ean-13_590123412345.svg")
+    page.wait(lambda: os.path.exists(path))
+    done = subprocess.run(["xmllint", "--noout", "--nonet", path],
+                          capture_output=True, timeout=60)
+    data = open(path, "rb").read() if os.path.exists(path) else b""
+    results.check("download: ean-13_590123412345.svg, a well-formed SVG "
+                  "document", done.returncode == 0 and data == shown and
+                  b"<svg" in data[:300], done.stderr[-300:])
     page.open("fmt=svg&data=A")
     results.check("format from the address", page.el("fmt")
                   .get_attribute("value") == "svg")
