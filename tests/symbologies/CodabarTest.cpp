@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/BarcodeFactory.h"
@@ -86,11 +87,15 @@ TEST(Codabar, InvalidTexts) {
 
 TEST(Codabar, ShortInvalidTextsSurviveDisplaySetters) {
   // The display setters rebuild the text without a validity test; a text
-  // without both start and stop must not be read past its ends.
-  for (const char *text : {"", "A"}) {
+  // without both start and stop must not be read past its ends, and one
+  // with both shows them.
+  const std::pair<const char *, const char *> rows[] = {
+      {"", ""}, {"A", ""}, {"AB", "AB"}};
+  for (const auto &[text, shownWithStSt] : rows) {
     SCOPED_TRACE(text);
     std::unique_ptr<CBarcodeSym> symbol = MakeCodabar(text, false);
     symbol->SetShowStSt(true);
+    EXPECT_EQ(symbol->Settings.DisplayText, shownWithStSt);
     symbol->SetShowStSt(false);
     EXPECT_FALSE(symbol->TextValid);
   }
