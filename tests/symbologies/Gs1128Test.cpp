@@ -110,6 +110,11 @@ TEST(UCCEAN128, MarkupBecomesCodeCharsAndDisplayText) {
        "215",
        "<AIx(21)5"},
       {"<AI<AI21>5", "<AI<AI21>5", "<AI<AI21>5"}, // the scan ate the "<"
+      // The scan ends at the byte after a sixth digit, here the seventh.
+      {"<AI1234567<AI21>5",
+       "<AI1234567\x86"
+       "215",
+       "<AI1234567(21)5"},
       {"<AI01>1<AI12",
        "\x86"
        "011<AI12",
