@@ -28,7 +28,8 @@ std::string ReadCodabar(const std::vector<std::uint8_t> &elements) {
   return ReadDiscrete(elements, 7, CodabarTable);
 }
 
-std::unique_ptr<CBarcodeSym> MakeCodabar(const char *text, bool showStSt) {
+std::unique_ptr<CBarcodeSym> MakeCodabar(const std::string &text,
+                                         bool showStSt) {
   CBarcodeProps props;
   props.BarType = 5;
   props.BarText = text;
@@ -65,7 +66,7 @@ TEST(Codabar, PatternsReadBackWithUpperCaseStartStop) {
 }
 
 TEST(Codabar, InvalidTexts) {
-  const char *const texts[] = {
+  const std::string texts[] = {
       "",      // empty
       "A1",    // too short for start, datum and stop
       "AB",    // no datum
@@ -75,8 +76,11 @@ TEST(Codabar, InvalidTexts) {
       "A1c2B", // lower-case start/stop letter inside
       "A1*2B", // not a Codabar character
       "A1 2B", // blank inside
+      {"\0"
+       "1B",
+       3}, // a NUL byte is no start letter
   };
-  for (const char *text : texts) {
+  for (const std::string &text : texts) {
     SCOPED_TRACE(text);
     std::unique_ptr<CBarcodeSym> symbol = MakeCodabar(text, true);
     EXPECT_FALSE(symbol->TextValid);
