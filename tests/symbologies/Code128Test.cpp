@@ -115,6 +115,7 @@ TEST(Code128, RejectsBytesWithoutAValue) {
     auto sym = Encoded(row.Text, row.Set);
     EXPECT_FALSE(sym->TextValid);
     EXPECT_TRUE(sym->Elements.empty());
+    EXPECT_EQ(sym->CheckValue, 0);
   }
 }
 
