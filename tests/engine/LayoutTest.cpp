@@ -284,6 +284,7 @@ TEST(Layout, SpansJoinAndSubtractWithoutOverlap) {
        {{0, 6}},
        {{0, 1}, {2, 3}, {4, 8}},
        {{6, 8}}},
+      {"covered to its very end", {{2, 6}}, {{2, 6}}, {{2, 6}}, {}},
       {"many covers in one span",
        {{0, 10}},
        {{1, 2}, {4, 5}, {9, 12}},

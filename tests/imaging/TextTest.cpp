@@ -433,16 +433,26 @@ TEST(Text, BlendMixesInvertedChannelsAndTruncates) {
 }
 
 TEST(Text, BlendSkipsPixelsOutsideTheCanvasAndRowPadding) {
-  Canvas canvas(3, 2);
   // Two rows of three coverage bytes, each row padded to five bytes; the
-  // padding must never be drawn.
+  // padding must never be drawn, whichever edge of the canvas cuts the
+  // glyph. The canvas is 3 x 2: "#" is full ink, "." untouched.
   const std::uint8_t coverage[] = {255, 255, 255, 7, 7, 255, 255, 255, 7, 7};
-  canvas.Writer.Font.BlendGlyph(coverage, 2, 3, 5, -1, 1, Black);
-  EXPECT_EQ(canvas.Writer.GetRed(0, 1), 0);
-  EXPECT_EQ(canvas.Writer.GetRed(1, 1), 0);
-  EXPECT_EQ(canvas.Writer.GetRed(2, 1), 255);
-  for (int x = 0; x < 3; ++x)
-    EXPECT_EQ(canvas.Writer.GetRed(x, 0), 255);
+  const struct {
+    int X, Y;
+    const char *Pixels; // top row, then bottom row
+  } rows[] = {{-1, 1, "...##."}, {1, 0, ".##.##"}, {0, -1, "###..."}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.X << ", " << row.Y);
+    Canvas canvas(3, 2);
+    canvas.Writer.Font.BlendGlyph(coverage, 2, 3, 5, row.X, row.Y, Black);
+    std::string pixels;
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        const int red = canvas.Writer.GetRed(x, y);
+        pixels += red == 0 ? '#' : red == 255 ? '.' : '?';
+      }
+    EXPECT_EQ(pixels, row.Pixels);
+  }
 }
 
 } // namespace

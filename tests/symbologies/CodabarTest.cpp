@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/BarcodeFactory.h"
@@ -27,7 +28,8 @@ std::string ReadCodabar(const std::vector<std::uint8_t> &elements) {
   return ReadDiscrete(elements, 7, CodabarTable);
 }
 
-std::unique_ptr<CBarcodeSym> MakeCodabar(const char *text, bool showStSt) {
+std::unique_ptr<CBarcodeSym> MakeCodabar(const std::string &text,
+                                         bool showStSt) {
   CBarcodeProps props;
   props.BarType = 5;
   props.BarText = text;
@@ -64,7 +66,7 @@ TEST(Codabar, PatternsReadBackWithUpperCaseStartStop) {
 }
 
 TEST(Codabar, InvalidTexts) {
-  const char *const texts[] = {
+  const std::string texts[] = {
       "",      // empty
       "A1",    // too short for start, datum and stop
       "AB",    // no datum
@@ -74,8 +76,11 @@ TEST(Codabar, InvalidTexts) {
       "A1c2B", // lower-case start/stop letter inside
       "A1*2B", // not a Codabar character
       "A1 2B", // blank inside
+      {"\0"
+       "1B",
+       3}, // a NUL byte is no start letter
   };
-  for (const char *text : texts) {
+  for (const std::string &text : texts) {
     SCOPED_TRACE(text);
     std::unique_ptr<CBarcodeSym> symbol = MakeCodabar(text, true);
     EXPECT_FALSE(symbol->TextValid);
@@ -86,11 +91,15 @@ TEST(Codabar, InvalidTexts) {
 
 TEST(Codabar, ShortInvalidTextsSurviveDisplaySetters) {
   // The display setters rebuild the text without a validity test; a text
-  // without both start and stop must not be read past its ends.
-  for (const char *text : {"", "A"}) {
+  // without both start and stop must not be read past its ends, and one
+  // with both shows them.
+  const std::pair<const char *, const char *> rows[] = {
+      {"", ""}, {"A", ""}, {"AB", "AB"}};
+  for (const auto &[text, shownWithStSt] : rows) {
     SCOPED_TRACE(text);
     std::unique_ptr<CBarcodeSym> symbol = MakeCodabar(text, false);
     symbol->SetShowStSt(true);
+    EXPECT_EQ(symbol->Settings.DisplayText, shownWithStSt);
     symbol->SetShowStSt(false);
     EXPECT_FALSE(symbol->TextValid);
   }

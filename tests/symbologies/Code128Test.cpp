@@ -25,8 +25,8 @@ std::unique_ptr<CBarcodeSymCode128> Encoded(const std::string &text, int set,
   return sym;
 }
 
-constexpr int StartA = 103, StartB = 104, StartC = 105, CodeB = 100, CodeC = 99,
-              Fnc1 = 102;
+constexpr int StartA = 103, StartB = 104, StartC = 105, CodeA = 101,
+              CodeB = 100, CodeC = 99, Fnc1 = 102;
 
 } // namespace
 
@@ -48,6 +48,15 @@ TEST(Code128, EncodesTheValueSequenceOfEachSet) {
        "12",
        0,
        {StartC, Fnc1, 12}},
+      // CODE B and CODE A bytes stay in a set C run as their values.
+      {"12\x84"
+       "34",
+       0,
+       {StartC, 12, CodeB, 34}},
+      {"\x85"
+       "12",
+       0,
+       {StartC, CodeA, 12}},
       {"a", 1, {StartA, 65}},
       {"AB", 1, {StartA, 33, 34}},
       {"ab12", 2, {StartB, 65, 66, 17, 18}},
@@ -106,6 +115,7 @@ TEST(Code128, RejectsBytesWithoutAValue) {
     auto sym = Encoded(row.Text, row.Set);
     EXPECT_FALSE(sym->TextValid);
     EXPECT_TRUE(sym->Elements.empty());
+    EXPECT_EQ(sym->CheckValue, 0);
   }
 }
 

@@ -215,6 +215,8 @@ TEST(Code39Test, TextValidity) {
       {"ext asterisk and DEL", Code39ExtType, "*\x7f", true},
       {"ext empty", Code39ExtType, "", false},
       {"ext control byte typed", Code39ExtType, "A\rB", false},
+      {"ext last control byte typed", Code39ExtType, "A\x1f", false},
+      {"ext space typed", Code39ExtType, " ", true},
       {"ext byte 0x80", Code39ExtType, "A\x80", false},
       {"ext byte 0xFF", Code39ExtType, "\xff", false},
   };

@@ -110,6 +110,11 @@ TEST(UCCEAN128, MarkupBecomesCodeCharsAndDisplayText) {
        "215",
        "<AIx(21)5"},
       {"<AI<AI21>5", "<AI<AI21>5", "<AI<AI21>5"}, // the scan ate the "<"
+      // The scan ends at the byte after a sixth digit, here the seventh.
+      {"<AI1234567<AI21>5",
+       "<AI1234567\x86"
+       "215",
+       "<AI1234567(21)5"},
       {"<AI01>1<AI12",
        "\x86"
        "011<AI12",
@@ -148,6 +153,32 @@ TEST(UCCEAN128, MarkupBecomesCodeCharsAndDisplayText) {
     EXPECT_EQ(Printable(CodeChars(*sym)), Printable(row.CodeChars));
     EXPECT_EQ(sym->Settings.DisplayText, row.Display);
     ExpectScansAs(*sym, row.CodeChars);
+  }
+}
+
+// Both edges of every range of identifiers with a predefined length, and
+// their neighbours, which are of variable length.
+TEST(UCCEAN128, OnlyAVariableLengthIdentifierIsEndedByFnc1) {
+  struct Row {
+    const char *Ai;
+    bool Separated;
+  } const rows[] = {
+      {"00", false},   {"02", false},   {"03", true},    {"10", true},
+      {"11", false},   {"12", true},    {"13", false},   {"14", true},
+      {"15", false},   {"16", true},    {"17", false},   {"19", true},
+      {"20", false},   {"21", true},    {"409", true},   {"410", false},
+      {"412", false},  {"413", true},   {"3099", true},  {"3100", false},
+      {"3600", false}, {"3601", true},  {"8000", true},  {"8001", false},
+      {"8002", true},  {"8004", true},  {"8005", false}, {"8006", true},
+      {"8099", true},  {"8100", false}, {"8102", false}, {"8103", true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Ai);
+    const std::string ai = row.Ai;
+    auto sym = Encoded<CBarcodeSymUCCEAN128>("<AI" + ai + ">1<AI99>2");
+    EXPECT_EQ(
+        Printable(CodeChars(*sym)),
+        Printable("\x86" + ai + "1" + (row.Separated ? "\x86" : "") + "992"));
   }
 }
 
