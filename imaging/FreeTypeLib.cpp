@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/ErrorCodes.h"
 #include "imaging/GlyphSet.h"
 #include "imaging/IntRange.h"
 #include "imaging/PlacedText.h"
@@ -274,7 +275,7 @@ CImageWriter::CFreeTypeLib::~CFreeTypeLib() {
 
 int CImageWriter::CFreeTypeLib::Init() {
   if (!Owner)
-    return 1;
+    return InvalidArgument;
   // A second Init starts over rather than leaking the first engine.
   if (Face) {
     FT_Done_Face(Face);
@@ -284,10 +285,12 @@ int CImageWriter::CFreeTypeLib::Init() {
     StopFontEngine(Library);
     Library = nullptr;
   }
+  // FreeType's own error codes stop here: the canvas and the request know
+  // only whether the text engine started.
   FT_Error error = StartFontEngine(&Library);
   if (error) {
     Library = nullptr;
-    return error;
+    return CannotCreateCanvas;
   }
   if (HasFontPath)
     error = FT_New_Face(Library, FontPath.c_str(), 0, &Face);
@@ -297,10 +300,10 @@ int CImageWriter::CFreeTypeLib::Init() {
                            static_cast<FT_Long>(EmbeddedFontSize), 0, &Face);
   if (error) {
     Face = nullptr;
-    return error;
+    return CannotCreateCanvas;
   }
   SizeIsSet = false;
-  return 0;
+  return Success;
 }
 
 int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "engine/ErrorCodes.h"
+
 namespace strixel {
 
 CImageWriter::CImageWriter(int width, int height, std::uint32_t backgroundColor,
@@ -55,7 +57,7 @@ bool CImageWriter::Create() {
     Rows.push_back(row);
   }
   RowStorage.push_back(std::move(raster));
-  return Font.Init() == 0;
+  return Font.Init() == Success;
 }
 
 void CImageWriter::SetPixel(int x, int y, std::uint32_t colour) {

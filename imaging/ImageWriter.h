@@ -43,6 +43,8 @@ public:
     CFreeTypeLib &operator=(const CFreeTypeLib &) = delete;
     virtual ~CFreeTypeLib();
 
+    // Starts FreeType and opens the face: Success, InvalidArgument without
+    // an owner canvas, CannotCreateCanvas when FreeType fails.
     int Init();
     int GetTextHeight(int fontHeight);
     bool DrawString(const char *text, int fontHeight, int align, int x, int y,

@@ -171,7 +171,7 @@ CMySvgWriter::~CMySvgWriter() = default;
 bool CMySvgWriter::Create() {
   if (!IsSizeAllowed(Width, Height))
     return false;
-  return Font.Init() == 0;
+  return Font.Init() == Success;
 }
 
 std::string &CMySvgWriter::ShapeData(std::uint32_t colour, bool outline) {

@@ -3,6 +3,7 @@
 #include <climits>
 #include <string>
 
+#include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
 
 using namespace strixel;
@@ -182,6 +183,33 @@ TEST(Canvas, CreateOpensAFontFileWhenGivenOne) {
       std::string(STRIXEL_SOURCE_DIR) + "/imaging/DejaVuSans.ttf";
   CMyPngWriter canvas(20, 10, path.c_str(), 96, 96, White, -2);
   EXPECT_TRUE(canvas.Create());
+}
+
+TEST(Canvas, TextEngineStartReportsOurOwnCodes) {
+  // FreeType's codes for a missing file (1) and an unknown format (2) would
+  // read as other request errors: Init answers with the canvas's code.
+  const std::string source = STRIXEL_SOURCE_DIR;
+  const std::string font = source + "/imaging/DejaVuSans.ttf";
+  const std::string notAFont = source + "/imaging/DejaVuSans-LICENSE.txt";
+  struct Row {
+    const char *Name;
+    bool HasOwner;
+    const char *FontPath;
+    int Expected;
+  } rows[] = {
+      {"embedded font", true, nullptr, Success},
+      {"font file", true, font.c_str(), Success},
+      {"no such file", true, "/nonexistent/font.ttf", CannotCreateCanvas},
+      {"not a font", true, notAFont.c_str(), CannotCreateCanvas},
+      {"no owner", false, nullptr, InvalidArgument},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Name);
+    CMyPngWriter canvas(4, 4, nullptr, 96, 96, White, -2);
+    CImageWriter::CFreeTypeLib engine(row.HasOwner ? &canvas : nullptr,
+                                      row.FontPath, 96, 96);
+    EXPECT_EQ(engine.Init(), row.Expected);
+  }
 }
 
 TEST(Canvas, CreateTwiceGivesAFreshWhiteCanvas) {
