@@ -14,11 +14,11 @@ CImageWriter::CImageWriter(int width, int height, std::uint32_t backgroundColor,
       Font(this, fontPath, dpiX, dpiY) {}
 
 // The rows go first, then the text engine (a member, destroyed after this
-// body). RowStorage holds the raster only once Create has allocated it, so
-// a Create that failed or never ran frees exactly what exists.
+// body). Raster holds the pixels only once Create has allocated them, so a
+// Create that failed or never ran frees exactly what exists.
 CImageWriter::~CImageWriter() {
   Rows.clear();
-  RowStorage.clear();
+  Raster.reset();
 }
 
 bool CImageWriter::IsSizeAllowed(long long width, long long height) {
@@ -32,7 +32,7 @@ bool CImageWriter::IsSizeAllowed(long long width, long long height) {
 
 bool CImageWriter::Create() {
   Rows.clear();
-  RowStorage.clear();
+  Raster.reset();
   if (!IsSizeAllowed(Width, Height))
     return false;
   // One block holds every row, one after the other: each row is still one
@@ -46,7 +46,6 @@ bool CImageWriter::Create() {
     return false;
   try {
     Rows.reserve(static_cast<std::size_t>(Height));
-    RowStorage.reserve(1);
   } catch (const std::bad_alloc &) {
     Rows.clear();
     return false;
@@ -56,7 +55,7 @@ bool CImageWriter::Create() {
     std::memset(row, 0xFF, rowBytes);
     Rows.push_back(row);
   }
-  RowStorage.push_back(std::move(raster));
+  Raster = std::move(raster);
   return Font.Init() == Success;
 }
 

@@ -115,7 +115,8 @@ public:
   std::vector<std::uint8_t *> Rows;
 
 private:
-  std::vector<std::unique_ptr<std::uint8_t[]>> RowStorage;
+  // The one block the rows point into, row after row (null until Create).
+  std::unique_ptr<std::uint8_t[]> Raster;
 
 public:
   CFreeTypeLib Font;
