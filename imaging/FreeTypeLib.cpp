@@ -402,49 +402,4 @@ bool CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
                     colour);
 }
 
-void CImageWriter::CFreeTypeLib::BlendGlyph(const std::uint8_t *coverage,
-                                            int rows, int width, int pitch,
-                                            int x, int y,
-                                            std::uint32_t colour) {
-  if (!coverage || !Owner)
-    return;
-  // The blend works on inverted channels (ink amounts), so that the mixed
-  // value is rounded towards the text colour.
-  const int inkRed = 255 - static_cast<int>(colour & 0xFF);
-  const int inkGreen = 255 - static_cast<int>((colour >> 8) & 0xFF);
-  const int inkBlue = 255 - static_cast<int>((colour >> 16) & 0xFF);
-  const long long canvasWidth = Owner->Width;
-  const long long canvasHeight =
-      std::min<long long>(Owner->Height, Owner->Rows.size());
-  // The columns of the bitmap that fall on the canvas, the same for every
-  // row.
-  const long long firstColumn =
-      std::max<long long>(0, -static_cast<long long>(x));
-  const long long endColumn =
-      std::min<long long>(width, canvasWidth - static_cast<long long>(x));
-  for (int i = 0; i < rows; ++i) {
-    const long long canvasY = static_cast<long long>(y) + i;
-    if (canvasY < 0 || canvasY >= canvasHeight)
-      continue;
-    const std::uint8_t *line = coverage + static_cast<long long>(pitch) * i;
-    std::uint8_t *row = Owner->Rows[static_cast<std::size_t>(canvasY)];
-    for (long long j = firstColumn; j < endColumn; ++j) {
-      const std::uint8_t ink = line[j];
-      if (ink == 0)
-        continue;
-      std::uint8_t *pixel = row + 3 * (x + j);
-      if (ink == 255) {
-        // Full coverage mixes nothing of the old colour in.
-        pixel[0] = static_cast<std::uint8_t>(255 - inkRed);
-        pixel[1] = static_cast<std::uint8_t>(255 - inkGreen);
-        pixel[2] = static_cast<std::uint8_t>(255 - inkBlue);
-        continue;
-      }
-      pixel[0] = BlendChannel(pixel[0], inkRed, ink);
-      pixel[1] = BlendChannel(pixel[1], inkGreen, ink);
-      pixel[2] = BlendChannel(pixel[2], inkBlue, ink);
-    }
-  }
-}
-
 } // namespace strixel

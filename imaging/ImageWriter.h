@@ -52,10 +52,6 @@ public:
     bool DrawStringN(const char *text, std::size_t count, int fontHeight,
                      int align, int x, int y, int width, double angle,
                      std::uint32_t colour);
-    // Blends an 8-bit coverage bitmap (rows x width bytes, pitch bytes per
-    // row) into the owner with its top-left corner at (x, y).
-    void BlendGlyph(const std::uint8_t *coverage, int rows, int width,
-                    int pitch, int x, int y, std::uint32_t colour);
 
   private:
     CImageWriter *Owner;

@@ -36,6 +36,9 @@ public:
   CTextCompositor(CImageWriter &canvas, std::uint32_t colour, long long ox,
                   long long oy);
   void Draw(CGlyphSet &glyphs, const std::vector<PenPosition> &pens);
+  // Blends one pixel (red, green, blue) towards the text colour by coverage
+  // (0 to 255): the blend of every glyph, whichever way it is composited.
+  void Blend(std::uint8_t *pixel, int coverage) const;
 
 private:
   // A glyph box on the canvas: top-left pixel and size.
@@ -80,7 +83,6 @@ private:
   void NoteStretch(const Span &span, long long from, long long to);
   void BlendStretch(const Span &span, long long from, long long to);
   void ApplyPartials();
-  void Blend(std::uint8_t *pixel, int coverage) const;
   void BuildTables();
 
   CImageWriter &Canvas;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/MyPngWriter.h"
+#include "imaging/TextCompositor.h"
 #include "support/CgiRunner.h"
 
 using namespace strixel;
@@ -424,25 +425,50 @@ TEST(Text, BlendMixesInvertedChannelsAndTruncates) {
     SCOPED_TRACE(row.Name);
     Canvas canvas(3, 3);
     canvas.Writer.FillRect(0, 0, 3, 3, row.Background);
-    const std::uint8_t coverage[] = {row.Coverage};
-    canvas.Writer.Font.BlendGlyph(coverage, 1, 1, 1, 1, 1, row.Colour);
+    const CTextCompositor compositor(canvas.Writer, row.Colour, 0, 0);
+    compositor.Blend(canvas.Writer.Rows[1] + 3, row.Coverage);
     EXPECT_EQ(canvas.Writer.GetRed(1, 1), row.Red);
     EXPECT_EQ(canvas.Writer.GetGreen(1, 1), row.Green);
     EXPECT_EQ(canvas.Writer.GetBlue(1, 1), row.Blue);
   }
 }
 
-TEST(Text, BlendSkipsPixelsOutsideTheCanvasAndRowPadding) {
-  Canvas canvas(3, 2);
-  // Two rows of three coverage bytes, each row padded to five bytes; the
-  // padding must never be drawn.
-  const std::uint8_t coverage[] = {255, 255, 255, 7, 7, 255, 255, 255, 7, 7};
-  canvas.Writer.Font.BlendGlyph(coverage, 2, 3, 5, -1, 1, Black);
-  EXPECT_EQ(canvas.Writer.GetRed(0, 1), 0);
-  EXPECT_EQ(canvas.Writer.GetRed(1, 1), 0);
-  EXPECT_EQ(canvas.Writer.GetRed(2, 1), 255);
-  for (int x = 0; x < 3; ++x)
-    EXPECT_EQ(canvas.Writer.GetRed(x, 0), 255);
+TEST(Text, ClippedTextKeepsThePixelsThatFallOnTheCanvas) {
+  // A text across the edges of a small canvas leaves there exactly what it
+  // draws on a larger canvas moved by the margin, so nothing outside is
+  // drawn and nothing inside is lost. Both reference rows stay below 64,
+  // where the pen has no sub-pixel offset, so the two draw the same glyphs.
+  constexpr int Margin = 20;
+  struct Row {
+    const char *Name;
+    int X, Y;
+    double Angle;
+  } rows[] = {
+      {"across the left edge", -8, 30, 0.0},
+      {"across the top edge", 4, 12, 0.0},
+      {"across the right and bottom edges", 14, 40, 0.0},
+      {"turned, across the top edge", 12, 20, QuarterTurn},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Name);
+    Canvas small(30, 30), large(30 + 2 * Margin, 30 + 2 * Margin);
+    small.Writer.DrawString("Wj", 24, 0, row.X, row.Y, 0, row.Angle, Black);
+    large.Writer.DrawString("Wj", 24, 0, row.X + Margin, row.Y + Margin, 0,
+                            row.Angle, Black);
+    ASSERT_TRUE(FindInk(small.Writer).Found);
+    int outside = 0;
+    for (int y = 0; y < large.Writer.Height; ++y)
+      for (int x = 0; x < large.Writer.Width; ++x) {
+        const int sx = x - Margin, sy = y - Margin;
+        if (sx < 0 || sy < 0 || sx >= 30 || sy >= 30) {
+          outside += IsInked(large.Writer, x, y);
+          continue;
+        }
+        ASSERT_EQ(small.Writer.GetRed(sx, sy), large.Writer.GetRed(x, y))
+            << sx << "," << sy;
+      }
+    EXPECT_GT(outside, 0);
+  }
 }
 
 } // namespace
