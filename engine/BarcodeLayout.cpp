@@ -18,7 +18,6 @@
 #include "engine/Rounding.h"
 #include "engine/SymbolAxes.h"
 #include "imaging/ImageWriter.h"
-#include "imaging/IntRange.h"
 
 namespace strixel {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/ErrorCodes.h"
+#include "engine/Rounding.h"
 #include "imaging/GlyphSet.h"
-#include "imaging/IntRange.h"
 #include "imaging/PlacedText.h"
 #include "imaging/TextCompositor.h"
 
@@ -56,21 +56,12 @@ constexpr double MatrixOne = 65536.0;
 // The letter whose descender sets the depth of the text band.
 constexpr FT_ULong DescenderProbe = 'j';
 
-long long TruncToLong(double value) {
-  return static_cast<long long>(value);
-}
-
-// Nearest integer, a fraction of exactly one half going away from zero.
-long long RoundHalfAwayLong(double value) {
-  return std::llround(value);
-}
-
 // The 16.16 rotation by angle; each entry truncated toward zero.
 FT_Matrix RotationMatrix(double c, double s) {
   FT_Matrix matrix;
-  matrix.xx = static_cast<FT_Fixed>(TruncToLong(c * MatrixOne));
-  matrix.xy = static_cast<FT_Fixed>(TruncToLong(-s * MatrixOne));
-  matrix.yx = static_cast<FT_Fixed>(TruncToLong(s * MatrixOne));
+  matrix.xx = static_cast<FT_Fixed>(TruncToInt64(c * MatrixOne));
+  matrix.xy = static_cast<FT_Fixed>(TruncToInt64(-s * MatrixOne));
+  matrix.yx = static_cast<FT_Fixed>(TruncToInt64(s * MatrixOne));
   matrix.yy = matrix.xx;
   return matrix;
 }
@@ -207,16 +198,16 @@ TextStart AlignText(int align, int width, long long total,
   default:
     return start;
   }
-  start.X += TruncToLong(static_cast<double>(shift) * c);
-  start.Y -= TruncToLong(static_cast<double>(shift) * s);
+  start.X += TruncToInt64(static_cast<double>(shift) * c);
+  start.Y -= TruncToInt64(static_cast<double>(shift) * s);
   return start;
 }
 
 // The pen moved along the rotated baseline by d (26.6), each component
 // truncated toward zero.
 void MovePen(FT_Vector &pen, double d, double c, double s) {
-  pen.x += static_cast<FT_Pos>(TruncToLong(d * c));
-  pen.y += static_cast<FT_Pos>(TruncToLong(d * s));
+  pen.x += static_cast<FT_Pos>(TruncToInt64(d * c));
+  pen.y += static_cast<FT_Pos>(TruncToInt64(d * s));
 }
 
 // The pen of every glyph that is drawn, in order: kerning pulls a pair
@@ -341,7 +332,7 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
       return band;
     }
   }
-  return SaturateToInt(TruncToLong(static_cast<double>(h) * 1.5));
+  return SaturateToInt(TruncToInt64(static_cast<double>(h) * 1.5));
 }
 
 bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
@@ -374,9 +365,9 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
       AlignText(align, width, total, indices.size(), x, y, c, s);
   std::vector<PenPosition> pens;
   FT_Vector lastPen = PlaceGlyphs(Face, glyphs, indices, start, c, s, pens);
-  const long long ox = -RoundHalfAwayLong(static_cast<double>(descent) * s);
+  const long long ox = -RoundHalfAwayInt64(static_cast<double>(descent) * s);
   const long long oy =
-      start.Y - RoundHalfAwayLong(static_cast<double>(descent) * c);
+      start.Y - RoundHalfAwayInt64(static_cast<double>(descent) * c);
   if (!Owner->DrawOutlines({Face, matrix, pens, ox, oy, colour}))
     CTextCompositor(*Owner, colour, ox, oy).Draw(glyphs, pens);
 
