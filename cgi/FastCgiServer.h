@@ -4,11 +4,13 @@
 
 namespace strixel {
 
+constexpr long MillisecondsPerSecond = 1000;
+
 // The limits of each FastCGI request: those of a CGI request, in
 // milliseconds so that tests can make them short.
 struct FastCgiLimits {
-  long CpuMilliseconds = CpuLimitSeconds * 1000L;
-  long WallMilliseconds = WallLimitSeconds * 1000L;
+  long CpuMilliseconds = CpuLimitSeconds * MillisecondsPerSecond;
+  long WallMilliseconds = WallLimitSeconds * MillisecondsPerSecond;
 };
 
 // Whether standard input is a listening socket: the FastCGI convention for

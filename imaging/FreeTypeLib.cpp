@@ -56,6 +56,10 @@ constexpr double MatrixOne = 65536.0;
 // The letter whose descender sets the depth of the text band.
 constexpr FT_ULong DescenderProbe = 'j';
 
+// The text band of a face that cannot take the size, per unit of font
+// height.
+constexpr double FallbackBandFactor = 1.5;
+
 // The 16.16 rotation by angle; each entry truncated toward zero.
 FT_Matrix RotationMatrix(double c, double s) {
   FT_Matrix matrix;
@@ -332,7 +336,8 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
       return band;
     }
   }
-  return SaturateToInt(TruncToInt64(static_cast<double>(h) * 1.5));
+  return SaturateToInt(
+      TruncToInt64(static_cast<double>(h) * FallbackBandFactor));
 }
 
 bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,

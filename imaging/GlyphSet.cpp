@@ -82,9 +82,9 @@ std::size_t CountPartial(const std::uint8_t *run, std::size_t length) {
   for (; k + 8 <= length; k += 8)
     if (EightBytes(run + k) != ~std::uint64_t{0})
       for (std::size_t j = k; j < k + 8; ++j)
-        count += run[j] != 255;
+        count += run[j] != FullCoverage;
   for (; k < length; ++k)
-    count += run[k] != 255;
+    count += run[k] != FullCoverage;
   return count;
 }
 

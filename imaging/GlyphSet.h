@@ -17,6 +17,9 @@ namespace strixel {
 // FreeType positions are 26.6 fixed point.
 constexpr long PixelFraction = 64;
 
+// The coverage byte of a pixel that a glyph inks fully.
+constexpr int FullCoverage = 255;
+
 // Throws std::bad_alloc when FreeType reports that an allocation failed, so
 // that a glyph lost for want of memory ends the request like any other
 // allocation failure (code 14, nothing written) instead of leaving a blank

@@ -27,7 +27,7 @@ bool CImageWriter::IsSizeAllowed(long long width, long long height) {
   if (width > MaxSidePixels || height > MaxSidePixels)
     return false;
   // Both factors are at most a million, so the product fits in 64 bits.
-  return 3 * width * height <= MaxRasterBytes;
+  return BytesPerPixel * width * height <= MaxRasterBytes;
 }
 
 bool CImageWriter::Create() {
@@ -38,7 +38,7 @@ bool CImageWriter::Create() {
   // One block holds every row, one after the other: each row is still one
   // contiguous buffer for the encoder and one block fill for a bar, but the
   // request makes one allocation instead of one per row.
-  const std::size_t rowBytes = 3 * static_cast<std::size_t>(Width);
+  const std::size_t rowBytes = BytesPerPixel * static_cast<std::size_t>(Width);
   const std::size_t rasterBytes = rowBytes * static_cast<std::size_t>(Height);
   std::unique_ptr<std::uint8_t[]> raster(new (std::nothrow)
                                              std::uint8_t[rasterBytes]);
@@ -52,7 +52,7 @@ bool CImageWriter::Create() {
   }
   for (int y = 0; y < Height; ++y) {
     std::uint8_t *row = raster.get() + rowBytes * static_cast<std::size_t>(y);
-    std::memset(row, 0xFF, rowBytes);
+    std::memset(row, WhiteByte, rowBytes);
     Rows.push_back(row);
   }
   Raster = std::move(raster);
@@ -60,22 +60,21 @@ bool CImageWriter::Create() {
 }
 
 void CImageWriter::SetPixel(int x, int y, std::uint32_t colour) {
-  std::uint8_t *pixel = Rows[y] + 3 * static_cast<std::size_t>(x);
-  pixel[0] = static_cast<std::uint8_t>(colour & 0xFF);
-  pixel[1] = static_cast<std::uint8_t>((colour >> 8) & 0xFF);
-  pixel[2] = static_cast<std::uint8_t>((colour >> 16) & 0xFF);
+  std::uint8_t *pixel = Rows[y] + BytesPerPixel * static_cast<std::size_t>(x);
+  for (int channel = 0; channel < BytesPerPixel; ++channel)
+    pixel[channel] = ColourChannel(colour, channel);
 }
 
 std::uint8_t CImageWriter::GetRed(int x, int y) const {
-  return Rows[y][3 * static_cast<std::size_t>(x)];
+  return Rows[y][BytesPerPixel * static_cast<std::size_t>(x)];
 }
 
 std::uint8_t CImageWriter::GetGreen(int x, int y) const {
-  return Rows[y][3 * static_cast<std::size_t>(x) + 1];
+  return Rows[y][BytesPerPixel * static_cast<std::size_t>(x) + 1];
 }
 
 std::uint8_t CImageWriter::GetBlue(int x, int y) const {
-  return Rows[y][3 * static_cast<std::size_t>(x) + 2];
+  return Rows[y][BytesPerPixel * static_cast<std::size_t>(x) + 2];
 }
 
 void CImageWriter::FillRect(int x, int y, int width, int height,
@@ -103,11 +102,12 @@ void CImageWriter::FillArea(long long left, long long top, long long right,
   // No raster before Create.
   if (bottom > static_cast<long long>(Rows.size()))
     return;
-  const auto red = static_cast<std::uint8_t>(colour & 0xFF);
-  const auto green = static_cast<std::uint8_t>((colour >> 8) & 0xFF);
-  const auto blue = static_cast<std::uint8_t>((colour >> 16) & 0xFF);
-  const std::size_t first = 3 * static_cast<std::size_t>(left);
-  const std::size_t count = 3 * static_cast<std::size_t>(right - left);
+  const std::uint8_t red = ColourChannel(colour, 0);
+  const std::uint8_t green = ColourChannel(colour, 1);
+  const std::uint8_t blue = ColourChannel(colour, 2);
+  const std::size_t first = BytesPerPixel * static_cast<std::size_t>(left);
+  const std::size_t count =
+      BytesPerPixel * static_cast<std::size_t>(right - left);
   if (red == green && green == blue) {
     // Black bars, white background and greys: one block fill per row.
     for (long long row = top; row < bottom; ++row)

@@ -13,6 +13,11 @@ namespace strixel {
 
 struct CPlacedText;
 
+// Byte channel of a colour (0x00BBGGRR): 0 red, 1 green, 2 blue.
+constexpr std::uint8_t ColourChannel(std::uint32_t colour, int channel) {
+  return static_cast<std::uint8_t>((colour >> (8 * channel)) & 0xFF);
+}
+
 // How DrawString places a text in its width: from the reference point, ending
 // at the far end, centred, or with its glyphs spread to fill the width. The
 // last three act only with a width.
@@ -27,6 +32,10 @@ enum StringAlign : int {
 // first in every pixel (the order of a PNG truecolour row).
 class CImageWriter {
 public:
+  // One byte each of red, green and blue.
+  static constexpr int BytesPerPixel = 3;
+  // The byte of a canvas byte fill that makes white.
+  static constexpr std::uint8_t WhiteByte = 0xFF;
   // Rasters beyond these are refused by Create: the encoder cannot write a
   // side above a million pixels, and no scannable barcode needs more than
   // this much memory.

@@ -18,6 +18,16 @@ namespace {
 constexpr char OutlineScale[] = "0.015625";
 static_assert(PixelFraction == 64, "the scale is 1/64");
 
+// Room for a 64-bit number in decimal, with its sign.
+constexpr std::size_t MaxNumberChars = 24;
+
+// What the document is reserved before it is built: the XML declaration,
+// the svg element and the background, a title escaped at up to six bytes a
+// byte ("&quot;"), and the element around each shape's path data.
+constexpr std::size_t DocumentFrameBytes = 400;
+constexpr std::size_t EscapedBytesPerByte = 6;
+constexpr std::size_t ShapeFrameBytes = 80;
+
 // The replacement character, U+FFFD, in UTF-8.
 constexpr char Replacement[] = "\xEF\xBF\xBD";
 
@@ -30,13 +40,13 @@ bool IsDigitChar(char c) {
 void AppendNumber(std::string &out, long long value) {
   if (value >= 0 && !out.empty() && IsDigitChar(out.back()))
     out += ' ';
-  char digits[24];
+  char digits[MaxNumberChars];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
 }
 
 void AppendPlain(std::string &out, long long value) {
-  char digits[24];
+  char digits[MaxNumberChars];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
 }
@@ -45,8 +55,8 @@ void AppendPlain(std::string &out, long long value) {
 void AppendColour(std::string &out, std::uint32_t colour) {
   static const char Hex[] = "0123456789abcdef";
   out += '#';
-  for (int channel = 0; channel < 3; ++channel) {
-    const unsigned value = (colour >> (8 * channel)) & 0xFF;
+  for (int channel = 0; channel < CImageWriter::BytesPerPixel; ++channel) {
+    const unsigned value = ColourChannel(colour, channel);
     out += Hex[value >> 4];
     out += Hex[value & 0xF];
   }
@@ -300,9 +310,9 @@ void CMySvgWriter::AppendXmlText(std::string &out, const std::string &text) {
 int CMySvgWriter::EncodeImage(std::string &document) const {
   try {
     std::string svg;
-    std::size_t size = 400 + 6 * Title.size();
+    std::size_t size = DocumentFrameBytes + EscapedBytesPerByte * Title.size();
     for (const Shape &shape : Shapes)
-      size += 80 + shape.Data.size();
+      size += ShapeFrameBytes + shape.Data.size();
     svg.reserve(size);
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "

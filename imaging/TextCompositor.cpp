@@ -6,9 +6,9 @@
 namespace strixel {
 
 std::uint8_t BlendChannel(int old, int ink, int coverage) {
-  const double a = coverage / 255.0;
+  const double a = coverage / static_cast<double>(FullCoverage);
   return static_cast<std::uint8_t>(
-      255 - static_cast<int>((255 - old) * (1.0 - a) + ink * a));
+      MaxChannel - static_cast<int>((MaxChannel - old) * (1.0 - a) + ink * a));
 }
 
 namespace {
@@ -24,14 +24,22 @@ constexpr std::size_t PartialLimit = std::size_t{1} << 20;
 constexpr std::size_t RunBitmapLimit = std::size_t{4} << 20;
 
 // Region offsets are 32-bit: a canvas has far fewer pixels.
-static_assert(CImageWriter::MaxRasterBytes / 3 <= UINT32_MAX,
+static_assert(CImageWriter::MaxRasterBytes / CImageWriter::BytesPerPixel <=
+                  UINT32_MAX,
               "a canvas pixel offset fits in 32 bits");
 
 // From this many blends on, a table of every result (three channels of
 // 256 coverages x 256 old values, built with BlendChannel itself) costs
 // less than the arithmetic.
-constexpr std::size_t TableFrom = 3 * 65536;
+constexpr std::size_t Channels = CImageWriter::BytesPerPixel;
 constexpr std::size_t Levels = 256;
+constexpr std::size_t TableFrom = Channels * Levels * Levels;
+
+// The bits of the final-pixel map are kept in 64-bit words: bit i is bit
+// (i & WordMask) of word (i >> WordShift).
+constexpr int WordShift = 6;
+constexpr long long WordBits = 1LL << WordShift;
+constexpr long long WordMask = WordBits - 1;
 
 int CountTrailingZeros(std::uint64_t word) {
   return __builtin_ctzll(word);
@@ -44,10 +52,9 @@ CTextCompositor::CTextCompositor(CImageWriter &canvas, std::uint32_t colour,
     : Canvas(canvas), CanvasWidth(canvas.Width),
       CanvasHeight(std::min<long long>(canvas.Height, canvas.Rows.size())),
       OriginX(ox), OriginY(oy) {
-  for (int channel = 0; channel < 3; ++channel) {
-    Colour[channel] =
-        static_cast<std::uint8_t>((colour >> (8 * channel)) & 0xFF);
-    Ink[channel] = 255 - Colour[channel];
+  for (std::size_t channel = 0; channel < Channels; ++channel) {
+    Colour[channel] = ColourChannel(colour, static_cast<int>(channel));
+    Ink[channel] = MaxChannel - Colour[channel];
   }
 }
 
@@ -153,7 +160,7 @@ void CTextCompositor::FindRegion(const std::vector<Placed> &placed,
   RegionTop = top;
   RegionWidth = right - left;
   RegionHeight = bottom - top;
-  WordsPerRow = (RegionWidth + 63) / 64;
+  WordsPerRow = (RegionWidth + WordMask) / WordBits;
 }
 
 long long CTextCompositor::NextColumn(long long y, long long from, long long to,
@@ -162,11 +169,12 @@ long long CTextCompositor::NextColumn(long long y, long long from, long long to,
   long long i = from - RegionLeft;
   const long long end = to - RegionLeft;
   while (i < end) {
-    const std::uint64_t word = final ? words[i >> 6] : ~words[i >> 6];
-    const std::uint64_t found = word >> (i & 63);
+    const std::uint64_t word =
+        final ? words[i >> WordShift] : ~words[i >> WordShift];
+    const std::uint64_t found = word >> (i & WordMask);
     if (found != 0)
       return std::min(to, RegionLeft + i + CountTrailingZeros(found));
-    i = (i | 63) + 1;
+    i = (i | WordMask) + 1;
   }
   return to;
 }
@@ -229,17 +237,17 @@ void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
 void CTextCompositor::NoteStretch(const Span &span, long long from,
                                   long long to) {
   std::uint8_t *pixel =
-      Canvas.Rows[static_cast<std::size_t>(span.Y)] + 3 * from;
+      Canvas.Rows[static_cast<std::size_t>(span.Y)] + Channels * from;
   std::uint64_t *final = FinalRow(span.Y);
   const std::uint8_t *coverage = span.Line + (from - span.X);
   const long long offset = (span.Y - RegionTop) * RegionWidth - RegionLeft;
-  for (long long x = from; x < to; ++x, pixel += 3, ++coverage) {
-    if (*coverage == 255) {
+  for (long long x = from; x < to; ++x, pixel += Channels, ++coverage) {
+    if (*coverage == FullCoverage) {
       pixel[0] = Colour[0];
       pixel[1] = Colour[1];
       pixel[2] = Colour[2];
       const long long i = x - RegionLeft;
-      final[i >> 6] |= std::uint64_t{1} << (i & 63);
+      final[i >> WordShift] |= std::uint64_t{1} << (i & WordMask);
     } else if (*coverage != 0) {
       PartialAt.push_back(static_cast<std::uint32_t>(offset + x));
       PartialCoverage.push_back(*coverage);
@@ -250,9 +258,9 @@ void CTextCompositor::NoteStretch(const Span &span, long long from,
 void CTextCompositor::BlendStretch(const Span &span, long long from,
                                    long long to) {
   std::uint8_t *pixel =
-      Canvas.Rows[static_cast<std::size_t>(span.Y)] + 3 * from;
+      Canvas.Rows[static_cast<std::size_t>(span.Y)] + Channels * from;
   const std::uint8_t *coverage = span.Line + (from - span.X);
-  for (long long x = from; x < to; ++x, ++coverage, pixel += 3)
+  for (long long x = from; x < to; ++x, ++coverage, pixel += Channels)
     Blend(pixel, *coverage);
 }
 
@@ -262,31 +270,32 @@ void CTextCompositor::ApplyPartials() {
     const long long offset = PartialAt[k];
     const long long x = RegionLeft + offset % RegionWidth;
     const long long y = RegionTop + offset / RegionWidth;
-    Blend(Canvas.Rows[static_cast<std::size_t>(y)] + 3 * x, PartialCoverage[k]);
+    Blend(Canvas.Rows[static_cast<std::size_t>(y)] + Channels * x,
+          PartialCoverage[k]);
   }
 }
 
 void CTextCompositor::Blend(std::uint8_t *pixel, int coverage) const {
-  if (coverage == 255) {
+  if (coverage == FullCoverage) {
     // Full coverage mixes nothing of the old colour in.
     pixel[0] = Colour[0];
     pixel[1] = Colour[1];
     pixel[2] = Colour[2];
   } else if (Tables.empty()) {
-    for (int channel = 0; channel < 3; ++channel)
+    for (std::size_t channel = 0; channel < Channels; ++channel)
       pixel[channel] = BlendChannel(pixel[channel], Ink[channel], coverage);
   } else {
     const std::uint8_t *table =
         Tables.data() + static_cast<std::size_t>(coverage) * Levels;
-    for (int channel = 0; channel < 3; ++channel)
+    for (std::size_t channel = 0; channel < Channels; ++channel)
       pixel[channel] = table[channel * Levels * Levels + pixel[channel]];
   }
 }
 
 void CTextCompositor::BuildTables() {
-  Tables.resize(3 * Levels * Levels);
+  Tables.resize(Channels * Levels * Levels);
   std::uint8_t *entry = Tables.data();
-  for (int channel = 0; channel < 3; ++channel)
+  for (std::size_t channel = 0; channel < Channels; ++channel)
     for (std::size_t coverage = 0; coverage < Levels; ++coverage)
       for (std::size_t old = 0; old < Levels; ++old)
         *entry++ = BlendChannel(static_cast<int>(old), Ink[channel],

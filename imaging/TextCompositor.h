@@ -14,6 +14,9 @@ namespace strixel {
 // text colour. Coverage 255 gives the text colour whatever was there.
 std::uint8_t BlendChannel(int old, int ink, int coverage);
 
+// The largest value of a colour channel.
+constexpr int MaxChannel = 255;
+
 // A glyph of a string and the pen it is drawn at (26.6).
 struct PenPosition {
   FT_UInt Index;
@@ -88,8 +91,8 @@ private:
   CImageWriter &Canvas;
   long long CanvasWidth, CanvasHeight;
   long long OriginX, OriginY;
-  std::uint8_t Colour[3];
-  int Ink[3];
+  std::uint8_t Colour[CImageWriter::BytesPerPixel];
+  int Ink[CImageWriter::BytesPerPixel];
   // The region the glyphs reach, and one bit per pixel of it: set once a
   // later glyph has covered the pixel fully.
   long long RegionLeft = 0, RegionTop = 0, RegionWidth = 0, RegionHeight = 0;

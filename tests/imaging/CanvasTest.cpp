@@ -36,7 +36,8 @@ TEST(Canvas, IsWhiteAfterCreate) {
   } rows[] = {{1, 1}, {7, 3}, {300, 2}, {2, 300}};
   for (const Row &row : rows) {
     SCOPED_TRACE(std::to_string(row.Width) + "x" + std::to_string(row.Height));
-    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(canvas.Create());
     ASSERT_EQ(canvas.Rows.size(), static_cast<std::size_t>(row.Height));
     EXPECT_EQ(canvas.BitDepth, 8);
@@ -45,7 +46,8 @@ TEST(Canvas, IsWhiteAfterCreate) {
 }
 
 TEST(Canvas, SetPixelStoresRedGreenBlueInThatOrder) {
-  CMyPngWriter canvas(4, 2, nullptr, 96, 96, White, -2);
+  CMyPngWriter canvas(4, 2, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(canvas.Create());
   // The top byte of a colour is ignored.
   canvas.SetPixel(2, 1, 0xAA563412);
@@ -117,7 +119,8 @@ TEST(Canvas, FillRectCoversItsClippedRectangle) {
   };
   for (const FillRow &row : rows) {
     SCOPED_TRACE(row.Name);
-    CMyPngWriter canvas(10, 8, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(10, 8, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(canvas.Create());
     canvas.FillRect(row.X, row.Y, row.Width, row.Height, row.Colour);
     for (int y = 0; y < 8; ++y)
@@ -135,7 +138,8 @@ TEST(Canvas, FillRectCoversItsClippedRectangle) {
 }
 
 TEST(Canvas, FillRectBeforeCreateChangesNothing) {
-  CMyPngWriter canvas(10, 8, nullptr, 96, 96, White, -2);
+  CMyPngWriter canvas(10, 8, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   canvas.FillRect(0, 0, 10, 8, 0x000000);
   EXPECT_TRUE(canvas.Rows.empty());
 }
@@ -165,7 +169,8 @@ TEST(Canvas, CreateRefusesRastersBeyondTheLimits) {
   };
   for (const SizeRow &row : rows) {
     SCOPED_TRACE(std::to_string(row.Width) + "x" + std::to_string(row.Height));
-    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     EXPECT_EQ(canvas.Create(), row.Accepted);
     EXPECT_EQ(canvas.Rows.size(),
               row.Accepted ? static_cast<std::size_t>(row.Height) : 0u);
@@ -174,14 +179,16 @@ TEST(Canvas, CreateRefusesRastersBeyondTheLimits) {
 
 TEST(Canvas, CreateFailsWhenTheFontCannotBeOpened) {
   // The rows exist by then; the destructor must still free them.
-  CMyPngWriter canvas(20, 10, "/nonexistent/font.ttf", 96, 96, White, -2);
+  CMyPngWriter canvas(20, 10, "/nonexistent/font.ttf", 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   EXPECT_FALSE(canvas.Create());
 }
 
 TEST(Canvas, CreateOpensAFontFileWhenGivenOne) {
   const std::string path =
       std::string(STRIXEL_SOURCE_DIR) + "/imaging/DejaVuSans.ttf";
-  CMyPngWriter canvas(20, 10, path.c_str(), 96, 96, White, -2);
+  CMyPngWriter canvas(20, 10, path.c_str(), 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   EXPECT_TRUE(canvas.Create());
 }
 
@@ -205,7 +212,8 @@ TEST(Canvas, TextEngineStartReportsOurOwnCodes) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Name);
-    CMyPngWriter canvas(4, 4, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(4, 4, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     CImageWriter::CFreeTypeLib engine(row.HasOwner ? &canvas : nullptr,
                                       row.FontPath, 96, 96);
     EXPECT_EQ(engine.Init(), row.Expected);
@@ -213,7 +221,8 @@ TEST(Canvas, TextEngineStartReportsOurOwnCodes) {
 }
 
 TEST(Canvas, CreateTwiceGivesAFreshWhiteCanvas) {
-  CMyPngWriter canvas(6, 4, nullptr, 96, 96, White, -2);
+  CMyPngWriter canvas(6, 4, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(canvas.Create());
   canvas.FillRect(0, 0, 6, 4, 0x000000);
   ASSERT_TRUE(canvas.Create());

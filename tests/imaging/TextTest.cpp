@@ -66,7 +66,8 @@ void SaveCanvas(CMyPngWriter &canvas, const std::string &name) {
 struct Canvas {
   CMyPngWriter Writer;
   Canvas(int width, int height)
-      : Writer(width, height, nullptr, 96, 96, White, -2) {
+      : Writer(width, height, nullptr, 96, 96, White,
+               CMyPngWriter::DefaultCompression) {
     EXPECT_TRUE(Writer.Create());
   }
 };
@@ -87,7 +88,8 @@ TEST(Text, HeightFallsBackToOneAndAHalfTimesTheFontHeight) {
   } rows[] = {{14, 21}, {15, 22}, {1, 1}, {0, 0}, {-4, -6}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.FontHeight);
-    CMyPngWriter writer(10, 10, nullptr, 96, 96, White, -2);
+    CMyPngWriter writer(10, 10, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     EXPECT_EQ(writer.GetTextHeight(row.FontHeight), row.Expected);
     EXPECT_TRUE(
         writer.DrawString("abc", row.FontHeight, 0, 1, 9, 0, 0.0, Black));
