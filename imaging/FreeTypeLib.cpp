@@ -340,12 +340,12 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
       TruncToInt64(static_cast<double>(h) * FallbackBandFactor));
 }
 
-bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
+void CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
                                             int align, int x, int y, int width,
                                             double angle,
                                             std::uint32_t colour) {
   if (!text || !Face || !Owner)
-    return true;
+    return;
   const int bandHeight = GetTextHeight(fontHeight);
   // The baseline lies this far above the bottom line of the text band.
   const long long descent =
@@ -382,20 +382,18 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
     FT_Set_Transform(Face, &lastMatrix, &lastDelta);
   else
     FT_Set_Transform(Face, &matrix, &lastPen);
-  return true;
 }
 
-bool CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
+void CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
                                              std::size_t count, int fontHeight,
                                              int align, int x, int y, int width,
                                              double angle,
                                              std::uint32_t colour) {
   if (!text)
-    return true;
+    return;
   // Never read past the end of a shorter text.
   const std::string part(text, strnlen(text, count));
-  return DrawString(part.c_str(), fontHeight, align, x, y, width, angle,
-                    colour);
+  DrawString(part.c_str(), fontHeight, align, x, y, width, angle, colour);
 }
 
 } // namespace strixel

@@ -130,17 +130,16 @@ int CImageWriter::GetTextHeight(int fontHeight) {
   return Font.GetTextHeight(fontHeight);
 }
 
-bool CImageWriter::DrawString(const char *text, int fontHeight, int align,
+void CImageWriter::DrawString(const char *text, int fontHeight, int align,
                               int x, int y, int width, double angle,
                               std::uint32_t colour) {
-  return Font.DrawString(text, fontHeight, align, x, y, width, angle, colour);
+  Font.DrawString(text, fontHeight, align, x, y, width, angle, colour);
 }
 
-bool CImageWriter::DrawStringN(const char *text, std::size_t count,
+void CImageWriter::DrawStringN(const char *text, std::size_t count,
                                int fontHeight, int align, int x, int y,
                                int width, double angle, std::uint32_t colour) {
-  return Font.DrawStringN(text, count, fontHeight, align, x, y, width, angle,
-                          colour);
+  Font.DrawStringN(text, count, fontHeight, align, x, y, width, angle, colour);
 }
 
 } // namespace strixel

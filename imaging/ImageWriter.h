@@ -56,9 +56,12 @@ public:
     // an owner canvas, CannotCreateCanvas when FreeType fails.
     int Init();
     int GetTextHeight(int fontHeight);
-    bool DrawString(const char *text, int fontHeight, int align, int x, int y,
+    // Draws text with its reference point at (x, y). Nothing can fail here
+    // that a caller could act on: a glyph that cannot be drawn is left out,
+    // and running out of memory throws.
+    void DrawString(const char *text, int fontHeight, int align, int x, int y,
                     int width, double angle, std::uint32_t colour);
-    bool DrawStringN(const char *text, std::size_t count, int fontHeight,
+    void DrawStringN(const char *text, std::size_t count, int fontHeight,
                      int align, int x, int y, int width, double angle,
                      std::uint32_t colour);
 
@@ -106,9 +109,9 @@ public:
   void FillRect(int x, int y, int width, int height, std::uint32_t colour);
 
   int GetTextHeight(int fontHeight);
-  bool DrawString(const char *text, int fontHeight, int align, int x, int y,
+  void DrawString(const char *text, int fontHeight, int align, int x, int y,
                   int width, double angle, std::uint32_t colour);
-  bool DrawStringN(const char *text, std::size_t count, int fontHeight,
+  void DrawStringN(const char *text, std::size_t count, int fontHeight,
                    int align, int x, int y, int width, double angle,
                    std::uint32_t colour);
 
