@@ -91,7 +91,7 @@ std::size_t CountPartial(const std::uint8_t *run, std::size_t length) {
 constexpr std::size_t BlankToGiveBack = 4096;
 
 // Copies the runs of ink out of FreeType's bitmap, top row first.
-void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
+void CopyCoverage(const FT_Bitmap &source, CGlyphBitmap &bitmap) {
   bitmap.Width = static_cast<int>(source.width);
   bitmap.Rows = static_cast<int>(source.rows);
   const std::size_t width = source.width;
@@ -151,13 +151,13 @@ const CGlyphSet::Glyph &CGlyphSet::Get(FT_UInt index) {
   return glyph;
 }
 
-bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
+bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, Box &box) {
   const Glyph &glyph = Get(index);
   if (!glyph.Image)
     return false;
   if (!IsOutline(glyph)) {
-    GlyphBitmap spare;
-    const GlyphBitmap *bitmap = BitmapAt(index, pen, spare);
+    CGlyphBitmap spare;
+    const CGlyphBitmap *bitmap = BitmapAt(index, pen, spare);
     if (!bitmap)
       return false;
     box = {bitmap->Left, bitmap->Top, bitmap->Width, bitmap->Rows};
@@ -178,8 +178,8 @@ bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
   return box.Width > 0 && box.Rows > 0;
 }
 
-const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
-                                       GlyphBitmap &spare) {
+const CGlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
+                                        CGlyphBitmap &spare) {
   const Glyph &glyph = Get(index);
   if (!glyph.Image)
     return nullptr;
@@ -190,7 +190,7 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
   const auto found = Bitmaps.find(key);
   if (found != Bitmaps.end())
     return &found->second;
-  GlyphBitmap bitmap;
+  CGlyphBitmap bitmap;
   if (!Render(glyph, phase, bitmap))
     return nullptr;
   const std::size_t bytes = bitmap.Bytes();
@@ -202,7 +202,7 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
   return &spare;
 }
 
-std::size_t GlyphBitmap::PartialPixels() const {
+std::size_t CGlyphBitmap::PartialPixels() const {
   if (!PartialCounted) {
     PartialCount = CountPartial(Coverage.data(), Coverage.size());
     PartialCounted = true;
@@ -210,13 +210,13 @@ std::size_t GlyphBitmap::PartialPixels() const {
   return PartialCount;
 }
 
-std::size_t GlyphBitmap::Bytes() const {
+std::size_t CGlyphBitmap::Bytes() const {
   return Coverage.capacity() + Runs.capacity() * sizeof(Runs[0]) +
          RowRuns.capacity() * sizeof(RowRuns[0]);
 }
 
 bool CGlyphSet::Render(const Glyph &glyph, FT_Vector phase,
-                       GlyphBitmap &bitmap) {
+                       CGlyphBitmap &bitmap) {
   bitmap.FollowsPen = IsOutline(glyph);
   // FreeType moves the outline by the origin, renders it and moves it back
   // (whole 26.6 units, so exactly back); the kept glyph is not destroyed

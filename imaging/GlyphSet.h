@@ -12,6 +12,9 @@
 #include FT_FREETYPE_H
 #include FT_GLYPH_H
 
+#include "imaging/GlyphBitmap.h"
+#include "imaging/GlyphImage.h"
+
 namespace strixel {
 
 // FreeType positions are 26.6 fixed point.
@@ -29,47 +32,6 @@ void ThrowIfOutOfMemory(FT_Error error);
 // The whole pixels of a 26.6 position, rounded down.
 long long FloorPixels(long long value);
 
-// A glyph rendered to 8-bit coverage for one sub-pixel phase of the pen.
-struct GlyphBitmap {
-  // The bitmap's left column and top row (counted upwards from the
-  // baseline) for a pen within the first pixel; the pen's whole pixels are
-  // added where it is drawn.
-  long long Left = 0;
-  long long Top = 0;
-  int Width = 0;
-  int Rows = 0;
-  // False for a glyph that is not an outline: it stays where it is.
-  bool FollowsPen = true;
-  // The runs of columns with ink, row after row: the runs of row r are
-  // Runs[RowRuns[r]] up to Runs[RowRuns[r + 1]]. Only the coverage bytes of
-  // the runs are kept, run after run, so blank pixels take no memory and
-  // are never visited.
-  struct InkRun {
-    int First, End;     // columns [First, End)
-    std::size_t Offset; // of the coverage of column First
-  };
-  std::vector<InkRun> Runs;
-  std::vector<std::size_t> RowRuns;
-  std::vector<std::uint8_t> Coverage;
-  // The memory the bitmap holds.
-  std::size_t Bytes() const;
-  // How many coverage bytes are neither 0 nor 255 (counted once).
-  std::size_t PartialPixels() const;
-
-private:
-  mutable std::size_t PartialCount = 0;
-  mutable bool PartialCounted = false;
-};
-
-// The pixels a glyph's bitmap takes for one pen position: left column,
-// top row counted upwards, and size.
-struct GlyphBox {
-  long long Left = 0;
-  long long Top = 0;
-  long long Width = 0;
-  long long Rows = 0;
-};
-
 // The glyphs of one string, turned by its matrix: each glyph index is
 // loaded and hinted once, and rendered once per sub-pixel phase of the pen.
 // A text of thousands of bytes has at most a few hundred glyph indices and
@@ -84,10 +46,14 @@ struct GlyphBox {
 // its 16-bit pixel range) the glyph is not drawn, as before.
 class CGlyphSet {
 public:
-  struct GlyphRelease {
-    void operator()(FT_Glyph image) const { FT_Done_Glyph(image); }
+  // The pixels a glyph's bitmap takes for one pen position: left column,
+  // top row counted upwards, and size.
+  struct Box {
+    long long Left = 0;
+    long long Top = 0;
+    long long Width = 0;
+    long long Rows = 0;
   };
-  using GlyphImage = std::unique_ptr<FT_GlyphRec_, GlyphRelease>;
 
   struct Glyph {
     bool Loaded = false;    // FT_Load_Glyph succeeded
@@ -107,11 +73,12 @@ public:
   const Glyph &Get(FT_UInt index);
   // The box of the glyph's bitmap for the pen; false when it draws
   // nothing there (no ink, or a position the renderer refuses).
-  bool BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box);
+  bool BoxAt(FT_UInt index, FT_Vector pen, Box &box);
   // The bitmap for the pen's sub-pixel phase; null when rendering fails
   // (std::bad_alloc when for want of memory). Once the set keeps no more
   // bitmaps it renders into spare.
-  const GlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen, GlyphBitmap &spare);
+  const CGlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen,
+                               CGlyphBitmap &spare);
 
 private:
   // Bitmaps kept for reuse stay within this many bytes; beyond it a bitmap
@@ -120,12 +87,12 @@ private:
 
   using PhaseKey = std::pair<FT_UInt, std::pair<long, long>>;
 
-  bool Render(const Glyph &glyph, FT_Vector phase, GlyphBitmap &bitmap);
+  bool Render(const Glyph &glyph, FT_Vector phase, CGlyphBitmap &bitmap);
 
   FT_Face Face;
   FT_Matrix Matrix;
   std::unordered_map<FT_UInt, Glyph> Glyphs;
-  std::map<PhaseKey, GlyphBitmap> Bitmaps;
+  std::map<PhaseKey, CGlyphBitmap> Bitmaps;
   std::size_t KeptBytes = 0;
 };
 

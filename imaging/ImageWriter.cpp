@@ -93,7 +93,7 @@ void CImageWriter::FillRect(int x, int y, int width, int height,
   FillArea(left, top, right, bottom, colour);
 }
 
-bool CImageWriter::DrawOutlines(const CPlacedText &) {
+bool CImageWriter::DrawOutlines(const PlacedText &) {
   return false;
 }
 

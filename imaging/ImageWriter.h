@@ -11,7 +11,7 @@ struct FT_FaceRec_;
 
 namespace strixel {
 
-struct CPlacedText;
+struct PlacedText;
 
 // Byte channel of a colour (0x00BBGGRR): 0 red, 1 green, 2 blue.
 constexpr std::uint8_t ColourChannel(std::uint32_t colour, int channel) {
@@ -95,7 +95,7 @@ public:
   // returns false and the text engine blends the glyph bitmaps into it.
   virtual void FillArea(long long left, long long top, long long right,
                         long long bottom, std::uint32_t colour);
-  virtual bool DrawOutlines(const CPlacedText &text);
+  virtual bool DrawOutlines(const PlacedText &text);
 
   // Whether a canvas of this size may be drawn: the encoder writes no side
   // above MaxSidePixels and a request holds no more than MaxRasterBytes.

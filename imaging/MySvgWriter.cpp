@@ -65,7 +65,7 @@ void AppendColour(std::string &out, std::uint32_t colour) {
 // Turns FreeType's outline segments into relative path commands in canvas
 // units of 1/64 pixel: x to the right from the pen origin's column, y
 // downwards from its row.
-struct PathBuilder {
+struct CPathBuilder {
   std::string &Out;
   long long OriginX; // 26.6
   long long OriginY; // 26.6
@@ -99,23 +99,23 @@ struct PathBuilder {
 };
 
 int MoveTo(const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->MoveTo(to);
+  static_cast<CPathBuilder *>(user)->MoveTo(to);
   return 0;
 }
 
 int LineTo(const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->To('l', {to});
+  static_cast<CPathBuilder *>(user)->To('l', {to});
   return 0;
 }
 
 int ConicTo(const FT_Vector *control, const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->To('q', {control, to});
+  static_cast<CPathBuilder *>(user)->To('q', {control, to});
   return 0;
 }
 
 int CubicTo(const FT_Vector *control1, const FT_Vector *control2,
             const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->To('c', {control1, control2, to});
+  static_cast<CPathBuilder *>(user)->To('c', {control1, control2, to});
   return 0;
 }
 
@@ -233,7 +233,7 @@ FT_Glyph CMySvgWriter::UprightOutline(FT_Face face, FT_UInt index) {
   return image.get();
 }
 
-bool CMySvgWriter::DrawOutlines(const CPlacedText &text) {
+bool CMySvgWriter::DrawOutlines(const PlacedText &text) {
   const long long originX = text.OriginX * PixelFraction;
   const long long originY = text.OriginY * PixelFraction;
   const long long width = static_cast<long long>(Width) * PixelFraction;
@@ -261,7 +261,7 @@ bool CMySvgWriter::DrawOutlines(const CPlacedText &text) {
     if (penX + box.xMax <= 0 || penX + box.xMin >= width ||
         penY - box.yMin <= 0 || penY - box.yMax >= height)
       continue;
-    PathBuilder path{ShapeData(text.Colour, true), penX, penY};
+    CPathBuilder path{ShapeData(text.Colour, true), penX, penY};
     FT_Outline_Decompose(&outline, &PathFunctions, &path);
     if (path.Open)
       path.Out += 'z';

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/TextCompositor.h"
+#include "imaging/PenPosition.h"
 
 namespace strixel {
 
@@ -14,7 +14,7 @@ namespace strixel {
 // A point p of a glyph turned by Matrix and moved by its pen lies at canvas
 // (OriginX + p.x / 64, OriginY - p.y / 64), where the raster's bitmaps put
 // it.
-struct CPlacedText {
+struct PlacedText {
   FT_Face Face;
   FT_Matrix Matrix;
   const std::vector<PenPosition> &Pens;

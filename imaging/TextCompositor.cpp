@@ -79,7 +79,7 @@ std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
   std::size_t bytes = 0;
   while (end < placed.size()) {
     Placed &glyph = placed[end];
-    GlyphBitmap &spare = RunBitmaps.emplace_back();
+    CGlyphBitmap &spare = RunBitmaps.emplace_back();
     glyph.Bitmap = glyphs.BitmapAt(glyph.At.Index, glyph.At.Pen, spare);
     const bool own = glyph.Bitmap == &spare;
     // The ink of a glyph bounds its partial pixels; they are counted only
@@ -131,7 +131,7 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
   std::vector<Placed> placed;
   placed.reserve(pens.size());
   for (const PenPosition &at : pens) {
-    GlyphBox box;
+    CGlyphSet::Box box;
     if (!glyphs.BoxAt(at.Index, at.Pen, box))
       continue;
     const long long x = OriginX + box.Left;
@@ -197,7 +197,7 @@ bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
 
 void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
                                         StretchAction action) {
-  const GlyphBitmap *bitmap = glyph.Bitmap;
+  const CGlyphBitmap *bitmap = glyph.Bitmap;
   if (!bitmap)
     return;
   long long x = OriginX + bitmap->Left;
@@ -213,7 +213,7 @@ void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
   for (long long row = firstRow; row < endRow; ++row) {
     const std::size_t lastRun = bitmap->RowRuns[row + 1];
     for (std::size_t run = bitmap->RowRuns[row]; run < lastRun; ++run) {
-      const GlyphBitmap::InkRun &ink = bitmap->Runs[run];
+      const CGlyphBitmap::InkRun &ink = bitmap->Runs[run];
       Span span;
       span.Y = y + row;
       span.X = x + ink.First;

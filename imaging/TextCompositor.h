@@ -6,6 +6,7 @@
 
 #include "imaging/GlyphSet.h"
 #include "imaging/ImageWriter.h"
+#include "imaging/PenPosition.h"
 
 namespace strixel {
 
@@ -16,12 +17,6 @@ std::uint8_t BlendChannel(int old, int ink, int coverage);
 
 // The largest value of a colour channel.
 constexpr int MaxChannel = 255;
-
-// A glyph of a string and the pen it is drawn at (26.6).
-struct PenPosition {
-  FT_UInt Index;
-  FT_Vector Pen;
-};
 
 // Blends the glyphs of one string into a canvas in one colour. The result
 // is that of blending every glyph in order, but the work is bounded by the
@@ -48,7 +43,7 @@ private:
   struct Placed {
     PenPosition At;
     long long X, Y, Width, Rows;
-    const GlyphBitmap *Bitmap; // once its run is planned
+    const CGlyphBitmap *Bitmap; // once its run is planned
   };
   // A run of ink of a bitmap row on the canvas.
   struct Span {
@@ -109,7 +104,7 @@ private:
   // The coverage bytes of the current run's glyphs, and its bitmaps that
   // the glyph set does not keep.
   std::size_t RunInk = 0;
-  std::deque<GlyphBitmap> RunBitmaps;
+  std::deque<CGlyphBitmap> RunBitmaps;
 };
 
 } // namespace strixel
