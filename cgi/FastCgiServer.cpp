@@ -1,5 +1,6 @@
 #include "cgi/FastCgiServer.h"
 
+#include "cgi/ChannelScope.h"
 #include "cgi/RequestChannel.h"
 #include "cgi/RequestIntake.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cgi/RequestLimits.h"
+#include "cgi/CgiLimits.h"
 
 namespace strixel {
 

@@ -104,12 +104,12 @@ int HandleRequestText(const std::string &text) {
 } // namespace
 
 int HandleRequest() {
-  RequestLimits limits;
+  CgiLimits limits;
   limits.ProcessWide = true;
   return HandleRequest(limits);
 }
 
-int HandleRequest(const RequestLimits &limits) {
+int HandleRequest(const CgiLimits &limits) {
   const CRequestLimits limited(limits);
   return RunRequest();
 }

@@ -110,7 +110,7 @@ rlim_t RequestCpuLimit(rlim_t wanted, const struct rlimit &current) {
   return wanted;
 }
 
-CRequestLimits::CRequestLimits(const RequestLimits &limits)
+CRequestLimits::CRequestLimits(const CgiLimits &limits)
     : ProcessWide(limits.ProcessWide) {
   SetAction(SIGPIPE, SIG_IGN, OldPipeAction);
   if (!ProcessWide) {
