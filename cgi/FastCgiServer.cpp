@@ -39,7 +39,8 @@ constexpr int OwnPagesFrom = 256 << 10;
 // would give the deflate state's pages back after every request and fault
 // them in again in the next; ReturnFreeMemory trims instead.
 constexpr int TrimAbove = 64 << 20;
-// A worker that cannot be forked is tried again after this pause.
+// A worker that cannot be forked is tried again after this pause. (Both in
+// the type of a timespec's nanoseconds.)
 constexpr long RetryPauseNanoseconds = 200'000'000;
 constexpr long NanosecondsPerMillisecond = 1'000'000;
 
@@ -149,7 +150,7 @@ private:
     return timer_create(clock, &event, &timer) == 0;
   }
 
-  static void Set(timer_t timer, long milliseconds) {
+  static void Set(timer_t timer, std::int64_t milliseconds) {
     struct itimerspec value = {};
     value.it_value.tv_sec = milliseconds / MillisecondsPerSecond;
     value.it_value.tv_nsec =

@@ -150,24 +150,24 @@ std::vector<FT_UInt> GlyphIndices(FT_Face face, const char *text) {
 // transform last set on the face, which is the one the previous string
 // left, so the advances are measured under it; the larger component is the
 // length along a quarter-turn baseline too.
-long long MeasureText(CGlyphSet &glyphs, const std::vector<FT_UInt> &indices,
-                      const FT_Matrix &lastMatrix) {
-  long long total = 0;
+std::int64_t MeasureText(CGlyphSet &glyphs, const std::vector<FT_UInt> &indices,
+                         const FT_Matrix &lastMatrix) {
+  std::int64_t total = 0;
   for (const FT_UInt index : indices) {
     const CGlyphSet::Glyph &glyph = glyphs.Get(index);
     if (!glyph.Loaded)
       continue;
     FT_Vector advance = glyph.Advance;
     FT_Vector_Transform(&advance, &lastMatrix);
-    total += std::max(std::llabs(advance.x), std::llabs(advance.y));
+    total += std::max<std::int64_t>(std::abs(advance.x), std::abs(advance.y));
   }
   return total;
 }
 
 // Where the pen starts, and what is added to it after every glyph.
 struct TextStart {
-  long long X = 0;
-  long long Y = 0;
+  std::int64_t X = 0;
+  std::int64_t Y = 0;
   bool Spreads = false;
   double Spread = 0.0; // 1/64 pixel
 };
@@ -175,15 +175,15 @@ struct TextStart {
 // The start moves along the rotated baseline for an end or centre
 // alignment; spreading shares out the difference between the width and the
 // text length, which pulls the glyphs together when it is negative.
-TextStart AlignText(int align, int width, long long total,
+TextStart AlignText(int align, int width, std::int64_t total,
                     std::size_t byteCount, int x, int y, double c, double s) {
   TextStart start;
   start.X = x;
   start.Y = y;
   if (width == 0)
     return start;
-  const long long length = total / PixelFraction;
-  long long shift = 0;
+  const std::int64_t length = total / PixelFraction;
+  std::int64_t shift = 0;
   switch (align) {
   case AlignEnd:
     shift = width - length;
@@ -195,7 +195,7 @@ TextStart AlignText(int align, int width, long long total,
     start.Spreads = true;
     if (byteCount > 1)
       start.Spread =
-          static_cast<double>(static_cast<long long>(width) * PixelFraction -
+          static_cast<double>(static_cast<std::int64_t>(width) * PixelFraction -
                               total) /
           static_cast<double>(byteCount - 1);
     return start;
@@ -302,7 +302,7 @@ int CImageWriter::CFreeTypeLib::Init() {
 }
 
 int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
-  const long long h = fontHeight;
+  const std::int64_t h = fontHeight;
   // Setting a character size makes the TrueType driver run the font's
   // control value program again before the next glyph, the dearest step of
   // drawing a short text; a barcode measures its band and draws one to
@@ -326,8 +326,8 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
     ThrowIfOutOfMemory(error);
     if (!error) {
       const FT_Glyph_Metrics &metrics = Face->glyph->metrics;
-      const long long depth =
-          (static_cast<long long>(metrics.height) - metrics.horiBearingY) /
+      const std::int64_t depth =
+          (static_cast<std::int64_t>(metrics.height) - metrics.horiBearingY) /
           PixelFraction;
       const int band = SaturateToInt(h + 2 * depth);
       SizeIsSet = true;
@@ -348,8 +348,8 @@ void CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
     return;
   const int bandHeight = GetTextHeight(fontHeight);
   // The baseline lies this far above the bottom line of the text band.
-  const long long descent =
-      (static_cast<long long>(bandHeight) - fontHeight) / 2;
+  const std::int64_t descent =
+      (static_cast<std::int64_t>(bandHeight) - fontHeight) / 2;
   const double c = std::cos(angle);
   const double s = std::sin(angle);
   FT_Matrix matrix = RotationMatrix(c, s);
@@ -364,14 +364,14 @@ void CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   FT_Get_Transform(Face, &lastMatrix, &lastDelta);
   FT_Set_Transform(Face, nullptr, nullptr);
   CGlyphSet glyphs(Face, matrix);
-  const long long total =
+  const std::int64_t total =
       align != AlignStart ? MeasureText(glyphs, indices, lastMatrix) : 0;
   const TextStart start =
       AlignText(align, width, total, indices.size(), x, y, c, s);
   std::vector<PenPosition> pens;
   FT_Vector lastPen = PlaceGlyphs(Face, glyphs, indices, start, c, s, pens);
-  const long long ox = -RoundHalfAwayInt64(static_cast<double>(descent) * s);
-  const long long oy =
+  const std::int64_t ox = -RoundHalfAwayInt64(static_cast<double>(descent) * s);
+  const std::int64_t oy =
       start.Y - RoundHalfAwayInt64(static_cast<double>(descent) * c);
   if (!Owner->DrawOutlines({Face, matrix, pens, ox, oy, colour}))
     CTextCompositor(*Owner, colour, ox, oy).Draw(glyphs, pens);

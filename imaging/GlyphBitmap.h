@@ -12,8 +12,8 @@ public:
   // The bitmap's left column and top row (counted upwards from the
   // baseline) for a pen within the first pixel; the pen's whole pixels are
   // added where it is drawn.
-  long long Left = 0;
-  long long Top = 0;
+  std::int64_t Left = 0;
+  std::int64_t Top = 0;
   int Width = 0;
   int Rows = 0;
   // False for a glyph that is not an outline: it stays where it is.

@@ -12,31 +12,31 @@ void ThrowIfOutOfMemory(FT_Error error) {
     throw std::bad_alloc();
 }
 
-long long FloorPixels(long long value) {
+std::int64_t FloorPixels(std::int64_t value) {
   return value >= 0 ? value / PixelFraction
                     : -((-value + PixelFraction - 1) / PixelFraction);
 }
 
 namespace {
 
-long long CeilPixels(long long value) {
+std::int64_t CeilPixels(std::int64_t value) {
   return -FloorPixels(-value);
 }
 
-long Phase(long value) {
-  return static_cast<long>(value - FloorPixels(value) * PixelFraction);
+FT_Pos Phase(FT_Pos value) {
+  return static_cast<FT_Pos>(value - FloorPixels(value) * PixelFraction);
 }
 
 // The renderer refuses a bitmap with an edge beyond 16 bits.
-constexpr long long LowestPixel = -0x8000;
-constexpr long long HighestPixel = 0x7FFF;
+constexpr std::int64_t LowestPixel = -0x8000;
+constexpr std::int64_t HighestPixel = 0x7FFF;
 
 // The row of a bitmap that is on top on the canvas: FreeType stores
 // upward-flowing bitmaps bottom row first.
 const std::uint8_t *TopRow(const FT_Bitmap &bitmap) {
   const std::uint8_t *buffer = bitmap.buffer;
   if (bitmap.pitch < 0 && bitmap.rows > 0)
-    buffer -= static_cast<long long>(bitmap.pitch) * (bitmap.rows - 1);
+    buffer -= static_cast<std::int64_t>(bitmap.pitch) * (bitmap.rows - 1);
   return buffer;
 }
 
@@ -103,7 +103,8 @@ void CopyCoverage(const FT_Bitmap &source, CGlyphBitmap &bitmap) {
   bitmap.Runs.reserve(2 * source.rows);
   const std::uint8_t *top = TopRow(source);
   for (unsigned row = 0; row < source.rows; ++row) {
-    const std::uint8_t *line = top + static_cast<long long>(source.pitch) * row;
+    const std::uint8_t *line =
+        top + static_cast<std::int64_t>(source.pitch) * row;
     int column = SkipWhile(line, 0, bitmap.Width, false);
     while (column < bitmap.Width) {
       const int end = SkipWhile(line, column, bitmap.Width, true);
@@ -167,10 +168,10 @@ bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, Box &box) {
     return false;
   // The renderer's own pixel box: the control box moved to the pen and
   // widened to whole pixels.
-  const long long left = FloorPixels(glyph.Box.xMin + pen.x);
-  const long long right = CeilPixels(glyph.Box.xMax + pen.x);
-  const long long bottom = FloorPixels(glyph.Box.yMin + pen.y);
-  const long long top = CeilPixels(glyph.Box.yMax + pen.y);
+  const std::int64_t left = FloorPixels(glyph.Box.xMin + pen.x);
+  const std::int64_t right = CeilPixels(glyph.Box.xMax + pen.x);
+  const std::int64_t bottom = FloorPixels(glyph.Box.yMin + pen.y);
+  const std::int64_t top = CeilPixels(glyph.Box.yMax + pen.y);
   if (left < LowestPixel || right > HighestPixel || bottom < LowestPixel ||
       top > HighestPixel)
     return false;

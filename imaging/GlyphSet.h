@@ -18,7 +18,7 @@
 namespace strixel {
 
 // FreeType positions are 26.6 fixed point.
-constexpr long PixelFraction = 64;
+constexpr FT_Pos PixelFraction = 64;
 
 // The coverage byte of a pixel that a glyph inks fully.
 constexpr int FullCoverage = 255;
@@ -30,7 +30,7 @@ constexpr int FullCoverage = 255;
 void ThrowIfOutOfMemory(FT_Error error);
 
 // The whole pixels of a 26.6 position, rounded down.
-long long FloorPixels(long long value);
+std::int64_t FloorPixels(std::int64_t value);
 
 // The glyphs of one string, turned by its matrix: each glyph index is
 // loaded and hinted once, and rendered once per sub-pixel phase of the pen.
@@ -49,10 +49,10 @@ public:
   // The pixels a glyph's bitmap takes for one pen position: left column,
   // top row counted upwards, and size.
   struct Box {
-    long long Left = 0;
-    long long Top = 0;
-    long long Width = 0;
-    long long Rows = 0;
+    std::int64_t Left = 0;
+    std::int64_t Top = 0;
+    std::int64_t Width = 0;
+    std::int64_t Rows = 0;
   };
 
   struct Glyph {
@@ -85,7 +85,7 @@ private:
   // is rendered for the caller alone.
   static constexpr std::size_t MaxKeptBytes = 8u << 20;
 
-  using PhaseKey = std::pair<FT_UInt, std::pair<long, long>>;
+  using PhaseKey = std::pair<FT_UInt, std::pair<FT_Pos, FT_Pos>>;
 
   bool Render(const Glyph &glyph, FT_Vector phase, CGlyphBitmap &bitmap);
 

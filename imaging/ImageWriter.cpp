@@ -21,7 +21,7 @@ CImageWriter::~CImageWriter() {
   Raster.reset();
 }
 
-bool CImageWriter::IsSizeAllowed(long long width, long long height) {
+bool CImageWriter::IsSizeAllowed(std::int64_t width, std::int64_t height) {
   if (width < 1 || height < 1)
     return false;
   if (width > MaxSidePixels || height > MaxSidePixels)
@@ -82,12 +82,12 @@ void CImageWriter::FillRect(int x, int y, int width, int height,
   if (width <= 0 || height <= 0)
     return;
   // Clip to the canvas in 64 bits so that x + width cannot overflow.
-  const long long left = std::max<long long>(x, 0);
-  const long long top = std::max<long long>(y, 0);
-  const long long right =
-      std::min<long long>(static_cast<long long>(x) + width, Width);
-  const long long bottom =
-      std::min<long long>(static_cast<long long>(y) + height, Height);
+  const std::int64_t left = std::max<std::int64_t>(x, 0);
+  const std::int64_t top = std::max<std::int64_t>(y, 0);
+  const std::int64_t right =
+      std::min<std::int64_t>(static_cast<std::int64_t>(x) + width, Width);
+  const std::int64_t bottom =
+      std::min<std::int64_t>(static_cast<std::int64_t>(y) + height, Height);
   if (left >= right || top >= bottom)
     return;
   FillArea(left, top, right, bottom, colour);
@@ -97,10 +97,11 @@ bool CImageWriter::DrawOutlines(const PlacedText &) {
   return false;
 }
 
-void CImageWriter::FillArea(long long left, long long top, long long right,
-                            long long bottom, std::uint32_t colour) {
+void CImageWriter::FillArea(std::int64_t left, std::int64_t top,
+                            std::int64_t right, std::int64_t bottom,
+                            std::uint32_t colour) {
   // No raster before Create.
-  if (bottom > static_cast<long long>(Rows.size()))
+  if (bottom > static_cast<std::int64_t>(Rows.size()))
     return;
   const std::uint8_t red = ColourChannel(colour, 0);
   const std::uint8_t green = ColourChannel(colour, 1);
@@ -110,7 +111,7 @@ void CImageWriter::FillArea(long long left, long long top, long long right,
       BytesPerPixel * static_cast<std::size_t>(right - left);
   if (red == green && green == blue) {
     // Black bars, white background and greys: one block fill per row.
-    for (long long row = top; row < bottom; ++row)
+    for (std::int64_t row = top; row < bottom; ++row)
       std::memset(Rows[row] + first, red, count);
     return;
   }
@@ -122,7 +123,7 @@ void CImageWriter::FillArea(long long left, long long top, long long right,
     *pixel++ = green;
     *pixel++ = blue;
   }
-  for (long long row = top + 1; row < bottom; ++row)
+  for (std::int64_t row = top + 1; row < bottom; ++row)
     std::memcpy(Rows[row] + first, firstRow, count);
 }
 

@@ -39,8 +39,8 @@ public:
   // Rasters beyond these are refused by Create: the encoder cannot write a
   // side above a million pixels, and no scannable barcode needs more than
   // this much memory.
-  static constexpr long long MaxSidePixels = 1000000;
-  static constexpr long long MaxRasterBytes = 64LL * 1024 * 1024;
+  static constexpr std::int64_t MaxSidePixels = 1000000;
+  static constexpr std::int64_t MaxRasterBytes = std::int64_t{64} * 1024 * 1024;
 
   // Text engine: draws strings into its owner canvas with FreeType.
   // Defined in FreeTypeLib.cpp; its glyph cache and compositing are in
@@ -93,13 +93,13 @@ public:
   // the glyphs of every string where the text engine has placed them; a
   // writer that keeps outlines takes them and returns true, the raster
   // returns false and the text engine blends the glyph bitmaps into it.
-  virtual void FillArea(long long left, long long top, long long right,
-                        long long bottom, std::uint32_t colour);
+  virtual void FillArea(std::int64_t left, std::int64_t top, std::int64_t right,
+                        std::int64_t bottom, std::uint32_t colour);
   virtual bool DrawOutlines(const PlacedText &text);
 
   // Whether a canvas of this size may be drawn: the encoder writes no side
   // above MaxSidePixels and a request holds no more than MaxRasterBytes.
-  static bool IsSizeAllowed(long long width, long long height);
+  static bool IsSizeAllowed(std::int64_t width, std::int64_t height);
 
   bool Create();
   void SetPixel(int x, int y, std::uint32_t colour);

@@ -37,7 +37,7 @@ bool IsDigitChar(char c) {
 
 // A number in path data: a space separates it from a number before it,
 // where a minus sign does not already.
-void AppendNumber(std::string &out, long long value) {
+void AppendNumber(std::string &out, std::int64_t value) {
   if (value >= 0 && !out.empty() && IsDigitChar(out.back()))
     out += ' ';
   char digits[MaxNumberChars];
@@ -45,7 +45,7 @@ void AppendNumber(std::string &out, long long value) {
   out.append(digits, end);
 }
 
-void AppendPlain(std::string &out, long long value) {
+void AppendPlain(std::string &out, std::int64_t value) {
   char digits[MaxNumberChars];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
@@ -67,13 +67,13 @@ void AppendColour(std::string &out, std::uint32_t colour) {
 // downwards from its row.
 struct CPathBuilder {
   std::string &Out;
-  long long OriginX; // 26.6
-  long long OriginY; // 26.6
-  long long X = 0, Y = 0;
+  std::int64_t OriginX; // 26.6
+  std::int64_t OriginY; // 26.6
+  std::int64_t X = 0, Y = 0;
   bool Open = false;
 
-  long long CanvasX(const FT_Vector *p) const { return OriginX + p->x; }
-  long long CanvasY(const FT_Vector *p) const { return OriginY - p->y; }
+  std::int64_t CanvasX(const FT_Vector *p) const { return OriginX + p->x; }
+  std::int64_t CanvasY(const FT_Vector *p) const { return OriginY - p->y; }
   void Relative(const FT_Vector *p) {
     AppendNumber(Out, CanvasX(p) - X);
     AppendNumber(Out, CanvasY(p) - Y);
@@ -192,8 +192,9 @@ std::string &CMySvgWriter::ShapeData(std::uint32_t colour, bool outline) {
   return Shapes.back().Data;
 }
 
-void CMySvgWriter::FillArea(long long left, long long top, long long right,
-                            long long bottom, std::uint32_t colour) {
+void CMySvgWriter::FillArea(std::int64_t left, std::int64_t top,
+                            std::int64_t right, std::int64_t bottom,
+                            std::uint32_t colour) {
   std::string &data = ShapeData(colour, false);
   data += 'M';
   AppendNumber(data, left);
@@ -234,10 +235,10 @@ FT_Glyph CMySvgWriter::UprightOutline(FT_Face face, FT_UInt index) {
 }
 
 bool CMySvgWriter::DrawOutlines(const PlacedText &text) {
-  const long long originX = text.OriginX * PixelFraction;
-  const long long originY = text.OriginY * PixelFraction;
-  const long long width = static_cast<long long>(Width) * PixelFraction;
-  const long long height = static_cast<long long>(Height) * PixelFraction;
+  const std::int64_t originX = text.OriginX * PixelFraction;
+  const std::int64_t originY = text.OriginY * PixelFraction;
+  const std::int64_t width = static_cast<std::int64_t>(Width) * PixelFraction;
+  const std::int64_t height = static_cast<std::int64_t>(Height) * PixelFraction;
   FT_Matrix matrix = text.Matrix;
   for (const PenPosition &at : text.Pens) {
     FT_Glyph upright = UprightOutline(text.Face, at.Index);
@@ -253,8 +254,8 @@ bool CMySvgWriter::DrawOutlines(const PlacedText &text) {
     FT_Outline &outline = reinterpret_cast<FT_OutlineGlyph>(copy)->outline;
     if (outline.n_points == 0)
       continue;
-    const long long penX = originX + at.Pen.x;
-    const long long penY = originY - at.Pen.y;
+    const std::int64_t penX = originX + at.Pen.x;
+    const std::int64_t penY = originY - at.Pen.y;
     // A glyph wholly off the canvas is left out, as the raster leaves it.
     FT_BBox box;
     FT_Outline_Get_CBox(&outline, &box);

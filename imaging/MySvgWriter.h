@@ -28,8 +28,8 @@ public:
   // Encodes the document and writes it onto stream; 0, or Failure when the
   // stream failed.
   int WriteImage(std::FILE *stream) override;
-  void FillArea(long long left, long long top, long long right,
-                long long bottom, std::uint32_t colour) override;
+  void FillArea(std::int64_t left, std::int64_t top, std::int64_t right,
+                std::int64_t bottom, std::uint32_t colour) override;
   bool DrawOutlines(const PlacedText &text) override;
 
   // Checks the size as the raster's Create does and starts the text engine,

@@ -18,8 +18,8 @@ struct PlacedText {
   FT_Face Face;
   FT_Matrix Matrix;
   const std::vector<PenPosition> &Pens;
-  long long OriginX;
-  long long OriginY;
+  std::int64_t OriginX;
+  std::int64_t OriginY;
   std::uint32_t Colour;
 };
 

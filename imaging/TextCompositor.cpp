@@ -38,8 +38,8 @@ constexpr std::size_t TableFrom = Channels * Levels * Levels;
 // The bits of the final-pixel map are kept in 64-bit words: bit i is bit
 // (i & WordMask) of word (i >> WordShift).
 constexpr int WordShift = 6;
-constexpr long long WordBits = 1LL << WordShift;
-constexpr long long WordMask = WordBits - 1;
+constexpr std::int64_t WordBits = std::int64_t{1} << WordShift;
+constexpr std::int64_t WordMask = WordBits - 1;
 
 int CountTrailingZeros(std::uint64_t word) {
   return __builtin_ctzll(word);
@@ -48,9 +48,9 @@ int CountTrailingZeros(std::uint64_t word) {
 } // namespace
 
 CTextCompositor::CTextCompositor(CImageWriter &canvas, std::uint32_t colour,
-                                 long long ox, long long oy)
+                                 std::int64_t ox, std::int64_t oy)
     : Canvas(canvas), CanvasWidth(canvas.Width),
-      CanvasHeight(std::min<long long>(canvas.Height, canvas.Rows.size())),
+      CanvasHeight(std::min<std::int64_t>(canvas.Height, canvas.Rows.size())),
       OriginX(ox), OriginY(oy) {
   for (std::size_t channel = 0; channel < Channels; ++channel) {
     Colour[channel] = ColourChannel(colour, static_cast<int>(channel));
@@ -134,8 +134,8 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
     CGlyphSet::Box box;
     if (!glyphs.BoxAt(at.Index, at.Pen, box))
       continue;
-    const long long x = OriginX + box.Left;
-    const long long y = OriginY - box.Top;
+    const std::int64_t x = OriginX + box.Left;
+    const std::int64_t y = OriginY - box.Top;
     // A glyph wholly off the canvas is never rendered.
     if (x >= CanvasWidth || y >= CanvasHeight || x + box.Width <= 0 ||
         y + box.Rows <= 0)
@@ -147,12 +147,12 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
 
 void CTextCompositor::FindRegion(const std::vector<Placed> &placed,
                                  std::size_t begin, std::size_t end) {
-  long long left = LLONG_MAX, top = LLONG_MAX;
-  long long right = LLONG_MIN, bottom = LLONG_MIN;
+  std::int64_t left = INT64_MAX, top = INT64_MAX;
+  std::int64_t right = INT64_MIN, bottom = INT64_MIN;
   for (std::size_t k = begin; k < end; ++k) {
     const Placed &glyph = placed[k];
-    left = std::min(left, std::max(0LL, glyph.X));
-    top = std::min(top, std::max(0LL, glyph.Y));
+    left = std::min(left, std::max<std::int64_t>(0, glyph.X));
+    top = std::min(top, std::max<std::int64_t>(0, glyph.Y));
     right = std::max(right, std::min(CanvasWidth, glyph.X + glyph.Width));
     bottom = std::max(bottom, std::min(CanvasHeight, glyph.Y + glyph.Rows));
   }
@@ -163,11 +163,11 @@ void CTextCompositor::FindRegion(const std::vector<Placed> &placed,
   WordsPerRow = (RegionWidth + WordMask) / WordBits;
 }
 
-long long CTextCompositor::NextColumn(long long y, long long from, long long to,
-                                      bool final) const {
+std::int64_t CTextCompositor::NextColumn(std::int64_t y, std::int64_t from,
+                                         std::int64_t to, bool final) const {
   const std::uint64_t *words = Final.data() + (y - RegionTop) * WordsPerRow;
-  long long i = from - RegionLeft;
-  const long long end = to - RegionLeft;
+  std::int64_t i = from - RegionLeft;
+  const std::int64_t end = to - RegionLeft;
   while (i < end) {
     const std::uint64_t word =
         final ? words[i >> WordShift] : ~words[i >> WordShift];
@@ -179,17 +179,17 @@ long long CTextCompositor::NextColumn(long long y, long long from, long long to,
   return to;
 }
 
-std::uint64_t *CTextCompositor::FinalRow(long long y) {
+std::uint64_t *CTextCompositor::FinalRow(std::int64_t y) {
   return Final.data() + (y - RegionTop) * WordsPerRow;
 }
 
 bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
-  const long long from = std::max(glyph.X, RegionLeft);
-  const long long to =
+  const std::int64_t from = std::max(glyph.X, RegionLeft);
+  const std::int64_t to =
       std::min(glyph.X + glyph.Width, RegionLeft + RegionWidth);
-  const long long bottom =
+  const std::int64_t bottom =
       std::min(glyph.Y + glyph.Rows, RegionTop + RegionHeight);
-  for (long long y = std::max(glyph.Y, RegionTop); y < bottom; ++y)
+  for (std::int64_t y = std::max(glyph.Y, RegionTop); y < bottom; ++y)
     if (NextColumn(y, from, to, false) < to)
       return false;
   return true;
@@ -200,17 +200,17 @@ void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
   const CGlyphBitmap *bitmap = glyph.Bitmap;
   if (!bitmap)
     return;
-  long long x = OriginX + bitmap->Left;
-  long long y = OriginY - bitmap->Top;
+  std::int64_t x = OriginX + bitmap->Left;
+  std::int64_t y = OriginY - bitmap->Top;
   if (bitmap->FollowsPen) {
     x += FloorPixels(glyph.At.Pen.x);
     y -= FloorPixels(glyph.At.Pen.y);
   }
-  const long long firstRow = std::max(0LL, RegionTop - y);
-  const long long endRow =
-      std::min<long long>(bitmap->Rows, RegionTop + RegionHeight - y);
-  const long long regionRight = RegionLeft + RegionWidth;
-  for (long long row = firstRow; row < endRow; ++row) {
+  const std::int64_t firstRow = std::max<std::int64_t>(0, RegionTop - y);
+  const std::int64_t endRow =
+      std::min<std::int64_t>(bitmap->Rows, RegionTop + RegionHeight - y);
+  const std::int64_t regionRight = RegionLeft + RegionWidth;
+  for (std::int64_t row = firstRow; row < endRow; ++row) {
     const std::size_t lastRun = bitmap->RowRuns[row + 1];
     for (std::size_t run = bitmap->RowRuns[row]; run < lastRun; ++run) {
       const CGlyphBitmap::InkRun &ink = bitmap->Runs[run];
@@ -218,15 +218,16 @@ void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
       span.Y = y + row;
       span.X = x + ink.First;
       span.Line = bitmap->Coverage.data() + ink.Offset;
-      const long long from = std::max(span.X, RegionLeft);
-      const long long to = std::min(x + ink.End, regionRight);
+      const std::int64_t from = std::max(span.X, RegionLeft);
+      const std::int64_t to = std::min(x + ink.End, regionRight);
       if (!onlyOpen) {
         if (from < to)
           (this->*action)(span, from, to);
         continue;
       }
-      for (long long open = NextColumn(span.Y, from, to, false); open < to;) {
-        const long long closed = NextColumn(span.Y, open, to, true);
+      for (std::int64_t open = NextColumn(span.Y, from, to, false);
+           open < to;) {
+        const std::int64_t closed = NextColumn(span.Y, open, to, true);
         (this->*action)(span, open, closed);
         open = NextColumn(span.Y, closed, to, false);
       }
@@ -234,19 +235,19 @@ void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
   }
 }
 
-void CTextCompositor::NoteStretch(const Span &span, long long from,
-                                  long long to) {
+void CTextCompositor::NoteStretch(const Span &span, std::int64_t from,
+                                  std::int64_t to) {
   std::uint8_t *pixel =
       Canvas.Rows[static_cast<std::size_t>(span.Y)] + Channels * from;
   std::uint64_t *final = FinalRow(span.Y);
   const std::uint8_t *coverage = span.Line + (from - span.X);
-  const long long offset = (span.Y - RegionTop) * RegionWidth - RegionLeft;
-  for (long long x = from; x < to; ++x, pixel += Channels, ++coverage) {
+  const std::int64_t offset = (span.Y - RegionTop) * RegionWidth - RegionLeft;
+  for (std::int64_t x = from; x < to; ++x, pixel += Channels, ++coverage) {
     if (*coverage == FullCoverage) {
       pixel[0] = Colour[0];
       pixel[1] = Colour[1];
       pixel[2] = Colour[2];
-      const long long i = x - RegionLeft;
+      const std::int64_t i = x - RegionLeft;
       final[i >> WordShift] |= std::uint64_t{1} << (i & WordMask);
     } else if (*coverage != 0) {
       PartialAt.push_back(static_cast<std::uint32_t>(offset + x));
@@ -255,21 +256,21 @@ void CTextCompositor::NoteStretch(const Span &span, long long from,
   }
 }
 
-void CTextCompositor::BlendStretch(const Span &span, long long from,
-                                   long long to) {
+void CTextCompositor::BlendStretch(const Span &span, std::int64_t from,
+                                   std::int64_t to) {
   std::uint8_t *pixel =
       Canvas.Rows[static_cast<std::size_t>(span.Y)] + Channels * from;
   const std::uint8_t *coverage = span.Line + (from - span.X);
-  for (long long x = from; x < to; ++x, ++coverage, pixel += Channels)
+  for (std::int64_t x = from; x < to; ++x, ++coverage, pixel += Channels)
     Blend(pixel, *coverage);
 }
 
 void CTextCompositor::ApplyPartials() {
   // Noted last glyph first; blended first glyph first.
   for (std::size_t k = PartialAt.size(); k-- > 0;) {
-    const long long offset = PartialAt[k];
-    const long long x = RegionLeft + offset % RegionWidth;
-    const long long y = RegionTop + offset / RegionWidth;
+    const std::int64_t offset = PartialAt[k];
+    const std::int64_t x = RegionLeft + offset % RegionWidth;
+    const std::int64_t y = RegionTop + offset / RegionWidth;
     Blend(Canvas.Rows[static_cast<std::size_t>(y)] + Channels * x,
           PartialCoverage[k]);
   }
