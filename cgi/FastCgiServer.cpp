@@ -1,5 +1,6 @@
 #include "cgi/FastCgiServer.h"
 
+#include "cgi/ChannelScope.h"
 #include "cgi/RequestChannel.h"
 #include "cgi/RequestIntake.h"
 
@@ -38,6 +39,10 @@ constexpr int OwnPagesFrom = 256 << 10;
 // would give the deflate state's pages back after every request and fault
 // them in again in the next; ReturnFreeMemory trims instead.
 constexpr int TrimAbove = 64 << 20;
+// A worker that cannot be forked is tried again after this pause. (Both in
+// the type of a timespec's nanoseconds.)
+constexpr long RetryPauseNanoseconds = 200'000'000;
+constexpr long NanosecondsPerMillisecond = 1'000'000;
 
 // A FastCGI request's environment, body and response.
 class CFastCgiChannel : public CRequestChannel {
@@ -145,10 +150,11 @@ private:
     return timer_create(clock, &event, &timer) == 0;
   }
 
-  static void Set(timer_t timer, long milliseconds) {
+  static void Set(timer_t timer, std::int64_t milliseconds) {
     struct itimerspec value = {};
-    value.it_value.tv_sec = milliseconds / 1000;
-    value.it_value.tv_nsec = milliseconds % 1000 * 1000000;
+    value.it_value.tv_sec = milliseconds / MillisecondsPerSecond;
+    value.it_value.tv_nsec =
+        milliseconds % MillisecondsPerSecond * NanosecondsPerMillisecond;
     timer_settime(timer, 0, &value, nullptr);
   }
 
@@ -169,7 +175,8 @@ void ReturnFreeMemory() {
 // Bounds how long a response may wait for the web server to read it.
 void LimitSendTime(int connection, const FastCgiLimits &limits) {
   struct timeval timeout = {};
-  timeout.tv_sec = limits.WallMilliseconds / 1000 + SendGraceSeconds;
+  timeout.tv_sec =
+      limits.WallMilliseconds / MillisecondsPerSecond + SendGraceSeconds;
   setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
@@ -258,7 +265,7 @@ int RunWorkerPool(int count, const FastCgiLimits &limits) {
       if (worker < 0) {
         // No process to be had now: try again shortly rather than spin.
         worker = 0;
-        const struct timespec pause = {0, 200000000};
+        const struct timespec pause = {0, RetryPauseNanoseconds};
         nanosleep(&pause, nullptr);
       }
     }

@@ -1,14 +1,18 @@
 #pragma once
 
-#include "cgi/RequestLimits.h"
+#include <cstdint>
+
+#include "cgi/CgiLimits.h"
 
 namespace strixel {
+
+constexpr std::int64_t MillisecondsPerSecond = 1000;
 
 // The limits of each FastCGI request: those of a CGI request, in
 // milliseconds so that tests can make them short.
 struct FastCgiLimits {
-  long CpuMilliseconds = CpuLimitSeconds * 1000L;
-  long WallMilliseconds = WallLimitSeconds * 1000L;
+  std::int64_t CpuMilliseconds = CpuLimitSeconds * MillisecondsPerSecond;
+  std::int64_t WallMilliseconds = WallLimitSeconds * MillisecondsPerSecond;
 };
 
 // Whether standard input is a listening socket: the FastCGI convention for

@@ -1,5 +1,6 @@
 #include "cgi/HtmlPages.h"
 
+#include <iterator>
 #include <string>
 
 #include "cgi/RequestLimits.h"
@@ -89,7 +90,9 @@ static constexpr HelpRow HelpRows[] = {
      ""},
     {"debug", "Displays information about the error. See below.", "", ""},
 };
-static_assert(sizeof HelpRows / sizeof HelpRows[0] == 25,
+// 23 image parameters, then help and debug.
+constexpr std::size_t DocumentedParameterCount = 25;
+static_assert(std::size(HelpRows) == DocumentedParameterCount,
               "one help row for every documented parameter");
 
 void AppendCell(std::string &line, const char *content) {

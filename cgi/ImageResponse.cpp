@@ -19,7 +19,6 @@ namespace {
 // The raster is always rendered at screen resolution; the resolution only
 // scales the text.
 constexpr int ScreenDpi = 96;
-constexpr int DefaultCompression = -2;
 constexpr std::uint32_t White = 0xFFFFFF;
 const char PngHeader[] = "Content-type: image/png\n\n";
 const char SvgHeader[] = "Content-type: image/svg+xml\n\n";
@@ -111,7 +110,7 @@ int RenderImageResponse(const RequestSettings &request) {
     return DrawAndWrite(writer, *holder.GetSymbol(), rect, SvgHeader);
   }
   CMyPngWriter writer(width, height, nullptr, ScreenDpi, ScreenDpi, White,
-                      DefaultCompression);
+                      CMyPngWriter::DefaultCompression);
   return DrawAndWrite(writer, *holder.GetSymbol(), rect, PngHeader);
 }
 

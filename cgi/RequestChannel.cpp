@@ -1,4 +1,5 @@
 #include "cgi/RequestChannel.h"
+#include "cgi/ChannelScope.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -22,18 +22,6 @@ public:
   virtual bool WriteOutput(const char *data, std::size_t size) = 0;
 };
 
-// Installs a channel for the life of the scope, then the one before it.
-class CChannelScope {
-public:
-  explicit CChannelScope(CRequestChannel &channel);
-  CChannelScope(const CChannelScope &) = delete;
-  CChannelScope &operator=(const CChannelScope &) = delete;
-  ~CChannelScope();
-
-private:
-  CRequestChannel *Previous;
-};
-
 // The installed channel, or nullptr for the process's own CGI request.
 CRequestChannel *InstalledChannel();
 

@@ -24,6 +24,8 @@ namespace {
 
 // The longest request text the program accepts, in characters.
 constexpr std::size_t MaxRequestLength = 3600;
+// A POST body is read in pieces of this many bytes.
+constexpr std::size_t BodyPieceBytes = 4096;
 
 bool EqualsIgnoringCase(const char *text, const char *lowerCase) {
   for (; *text != '\0' && *lowerCase != '\0'; ++text, ++lowerCase) {
@@ -41,7 +43,7 @@ bool EqualsIgnoringCase(const char *text, const char *lowerCase) {
 // kept than is needed to see that it is too long, whatever the announced
 // length. Returns false on a short read.
 bool ReadPostBody(int length, std::string &text) {
-  char piece[4096];
+  char piece[BodyPieceBytes];
   std::size_t remaining = static_cast<std::size_t>(length);
   bool textEnded = false;
   while (remaining > 0) {
@@ -102,12 +104,12 @@ int HandleRequestText(const std::string &text) {
 } // namespace
 
 int HandleRequest() {
-  RequestLimits limits;
+  CgiLimits limits;
   limits.ProcessWide = true;
   return HandleRequest(limits);
 }
 
-int HandleRequest(const RequestLimits &limits) {
+int HandleRequest(const CgiLimits &limits) {
   const CRequestLimits limited(limits);
   return RunRequest();
 }

@@ -2,7 +2,7 @@
 
 namespace strixel {
 
-struct RequestLimits;
+struct CgiLimits;
 
 // Whether a failed request answers with the HTML error page. Set from the
 // request's debug parameter (ReadRequestSettings) and read by every page
@@ -14,7 +14,7 @@ extern bool DebugMode;
 int HandleRequest();
 // The same within the given limits (tests shorten them); placed on the
 // process only when limits.ProcessWide is set.
-int HandleRequest(const RequestLimits &limits);
+int HandleRequest(const CgiLimits &limits);
 // The request alone, within limits the caller holds: a FastCGI worker holds
 // its own for each request (FastCgiServer).
 int RunRequest();

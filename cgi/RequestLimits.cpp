@@ -1,6 +1,7 @@
 #include "cgi/RequestLimits.h"
 
 #include "cgi/RequestChannel.h"
+#include "engine/Rounding.h"
 
 #include <limits.h>
 #include <poll.h>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 
 namespace strixel {
 
@@ -67,8 +67,7 @@ std::chrono::steady_clock::time_point WriteDeadline() {
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(
-      std::clamp<long long>(left.count(), 0, static_cast<long long>(INT_MAX)));
+  return SaturateToInt(std::max<std::int64_t>(left.count(), 0));
 }
 
 // Writes are at most this large: when poll finds a pipe writable it has
@@ -111,7 +110,7 @@ rlim_t RequestCpuLimit(rlim_t wanted, const struct rlimit &current) {
   return wanted;
 }
 
-CRequestLimits::CRequestLimits(const RequestLimits &limits)
+CRequestLimits::CRequestLimits(const CgiLimits &limits)
     : ProcessWide(limits.ProcessWide) {
   SetAction(SIGPIPE, SIG_IGN, OldPipeAction);
   if (!ProcessWide) {

@@ -8,34 +8,9 @@
 #include <sys/resource.h>
 #include <sys/time.h>
 
-#include "engine/ErrorCodes.h"
+#include "cgi/CgiLimits.h"
 
 namespace strixel {
-
-// The most a request may take: CPU time, and wall-clock time from its start.
-// The wall-clock limit is well above the CPU limit, so that a request that
-// waits for a busy machine is not cut; it also ends a POST whose body stops
-// arriving.
-constexpr int CpuLimitSeconds = 5;
-constexpr int WallLimitSeconds = 30;
-// A response that has started to go out may take this much longer than
-// the wall-clock limit: a reader that has not taken it all by then has
-// stopped reading, and the process ends rather than wait for it (exit code
-// Failure, the response cut).
-constexpr int WriteGraceSeconds = 10;
-// The exit code of a request cut by either limit; it writes nothing.
-constexpr int LimitExitCode = Failure;
-
-struct RequestLimits {
-  int CpuSeconds = CpuLimitSeconds;
-  int WallSeconds = WallLimitSeconds;
-  // Whether the limits are placed on the process: its CPU limit, its
-  // real-time timer and the signals of both. The program's main turns it
-  // on. A caller that runs requests inside a process of its own (the fuzz
-  // target, whose own timeout rests on the same timer and signal) leaves
-  // it off and keeps its timers, limits and handlers.
-  bool ProcessWide = false;
-};
 
 // Holds the request to its limits while it lives (when they are process
 // wide), and keeps a reader that goes away early from killing the process
@@ -48,7 +23,7 @@ struct RequestLimits {
 // callers that handle more than one request in a process.
 class CRequestLimits {
 public:
-  explicit CRequestLimits(const RequestLimits &limits = RequestLimits());
+  explicit CRequestLimits(const CgiLimits &limits = CgiLimits());
   CRequestLimits(const CRequestLimits &) = delete;
   CRequestLimits &operator=(const CRequestLimits &) = delete;
   ~CRequestLimits();

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "engine/Digits.h"
+#include "engine/Rounding.h"
 #include "symbologies/Code128.h"
 
 namespace strixel {
@@ -47,12 +48,7 @@ int ParseIntValue(const char *text) {
   for (; IsDigit(*p); ++p)
     if (magnitude <= limit)
       magnitude = magnitude * 10 + DigitValue(*p);
-  const std::int64_t signedValue = negative ? -magnitude : magnitude;
-  if (signedValue > INT_MAX)
-    return INT_MAX;
-  if (signedValue < INT_MIN)
-    return INT_MIN;
-  return static_cast<int>(signedValue);
+  return SaturateToInt(negative ? -magnitude : magnitude);
 }
 
 double ParseRealValue(const char *text) {

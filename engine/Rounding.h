@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 namespace strixel {
@@ -15,10 +16,25 @@ namespace strixel {
 // that becomes whole pixels goes through here.
 int RoundHalfAway(double value);
 
+// --- 64-bit lengths and the text engine's fixed point -----------------------
+
 // A 64-bit length or coordinate brought back into the int range: a request
 // can carry any number, so sizes are computed wide and saturate here.
 inline int SaturateToInt(std::int64_t value) {
   return static_cast<int>(std::clamp<std::int64_t>(value, INT_MIN, INT_MAX));
+}
+
+// A real truncated toward zero, for values the caller keeps within 64 bits
+// (FreeType's 26.6 and 16.16 fixed point).
+inline std::int64_t TruncToInt64(double value) {
+  return static_cast<std::int64_t>(value);
+}
+
+// Nearest integer, a fraction of exactly one half going away from zero, for
+// values the caller keeps within 64 bits. Unlike RoundHalfAway it rounds
+// the largest double below one half down, as llround does.
+inline std::int64_t RoundHalfAwayInt64(double value) {
+  return std::llround(value);
 }
 
 } // namespace strixel

@@ -11,8 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/ErrorCodes.h"
+#include "engine/Rounding.h"
 #include "imaging/GlyphSet.h"
-#include "imaging/IntRange.h"
 #include "imaging/PlacedText.h"
 #include "imaging/TextCompositor.h"
 
@@ -55,21 +56,16 @@ constexpr double MatrixOne = 65536.0;
 // The letter whose descender sets the depth of the text band.
 constexpr FT_ULong DescenderProbe = 'j';
 
-long long TruncToLong(double value) {
-  return static_cast<long long>(value);
-}
-
-// Nearest integer, a fraction of exactly one half going away from zero.
-long long RoundHalfAwayLong(double value) {
-  return std::llround(value);
-}
+// The text band of a face that cannot take the size, per unit of font
+// height.
+constexpr double FallbackBandFactor = 1.5;
 
 // The 16.16 rotation by angle; each entry truncated toward zero.
 FT_Matrix RotationMatrix(double c, double s) {
   FT_Matrix matrix;
-  matrix.xx = static_cast<FT_Fixed>(TruncToLong(c * MatrixOne));
-  matrix.xy = static_cast<FT_Fixed>(TruncToLong(-s * MatrixOne));
-  matrix.yx = static_cast<FT_Fixed>(TruncToLong(s * MatrixOne));
+  matrix.xx = static_cast<FT_Fixed>(TruncToInt64(c * MatrixOne));
+  matrix.xy = static_cast<FT_Fixed>(TruncToInt64(-s * MatrixOne));
+  matrix.yx = static_cast<FT_Fixed>(TruncToInt64(s * MatrixOne));
   matrix.yy = matrix.xx;
   return matrix;
 }
@@ -154,24 +150,24 @@ std::vector<FT_UInt> GlyphIndices(FT_Face face, const char *text) {
 // transform last set on the face, which is the one the previous string
 // left, so the advances are measured under it; the larger component is the
 // length along a quarter-turn baseline too.
-long long MeasureText(CGlyphSet &glyphs, const std::vector<FT_UInt> &indices,
-                      const FT_Matrix &lastMatrix) {
-  long long total = 0;
+std::int64_t MeasureText(CGlyphSet &glyphs, const std::vector<FT_UInt> &indices,
+                         const FT_Matrix &lastMatrix) {
+  std::int64_t total = 0;
   for (const FT_UInt index : indices) {
     const CGlyphSet::Glyph &glyph = glyphs.Get(index);
     if (!glyph.Loaded)
       continue;
     FT_Vector advance = glyph.Advance;
     FT_Vector_Transform(&advance, &lastMatrix);
-    total += std::max(std::llabs(advance.x), std::llabs(advance.y));
+    total += std::max<std::int64_t>(std::abs(advance.x), std::abs(advance.y));
   }
   return total;
 }
 
 // Where the pen starts, and what is added to it after every glyph.
 struct TextStart {
-  long long X = 0;
-  long long Y = 0;
+  std::int64_t X = 0;
+  std::int64_t Y = 0;
   bool Spreads = false;
   double Spread = 0.0; // 1/64 pixel
 };
@@ -179,15 +175,15 @@ struct TextStart {
 // The start moves along the rotated baseline for an end or centre
 // alignment; spreading shares out the difference between the width and the
 // text length, which pulls the glyphs together when it is negative.
-TextStart AlignText(int align, int width, long long total,
+TextStart AlignText(int align, int width, std::int64_t total,
                     std::size_t byteCount, int x, int y, double c, double s) {
   TextStart start;
   start.X = x;
   start.Y = y;
   if (width == 0)
     return start;
-  const long long length = total / PixelFraction;
-  long long shift = 0;
+  const std::int64_t length = total / PixelFraction;
+  std::int64_t shift = 0;
   switch (align) {
   case AlignEnd:
     shift = width - length;
@@ -199,23 +195,23 @@ TextStart AlignText(int align, int width, long long total,
     start.Spreads = true;
     if (byteCount > 1)
       start.Spread =
-          static_cast<double>(static_cast<long long>(width) * PixelFraction -
+          static_cast<double>(static_cast<std::int64_t>(width) * PixelFraction -
                               total) /
           static_cast<double>(byteCount - 1);
     return start;
   default:
     return start;
   }
-  start.X += TruncToLong(static_cast<double>(shift) * c);
-  start.Y -= TruncToLong(static_cast<double>(shift) * s);
+  start.X += TruncToInt64(static_cast<double>(shift) * c);
+  start.Y -= TruncToInt64(static_cast<double>(shift) * s);
   return start;
 }
 
 // The pen moved along the rotated baseline by d (26.6), each component
 // truncated toward zero.
 void MovePen(FT_Vector &pen, double d, double c, double s) {
-  pen.x += static_cast<FT_Pos>(TruncToLong(d * c));
-  pen.y += static_cast<FT_Pos>(TruncToLong(d * s));
+  pen.x += static_cast<FT_Pos>(TruncToInt64(d * c));
+  pen.y += static_cast<FT_Pos>(TruncToInt64(d * s));
 }
 
 // The pen of every glyph that is drawn, in order: kerning pulls a pair
@@ -274,7 +270,7 @@ CImageWriter::CFreeTypeLib::~CFreeTypeLib() {
 
 int CImageWriter::CFreeTypeLib::Init() {
   if (!Owner)
-    return 1;
+    return InvalidArgument;
   // A second Init starts over rather than leaking the first engine.
   if (Face) {
     FT_Done_Face(Face);
@@ -284,10 +280,12 @@ int CImageWriter::CFreeTypeLib::Init() {
     StopFontEngine(Library);
     Library = nullptr;
   }
+  // FreeType's own error codes stop here: the canvas and the request know
+  // only whether the text engine started.
   FT_Error error = StartFontEngine(&Library);
   if (error) {
     Library = nullptr;
-    return error;
+    return CannotCreateCanvas;
   }
   if (HasFontPath)
     error = FT_New_Face(Library, FontPath.c_str(), 0, &Face);
@@ -297,14 +295,14 @@ int CImageWriter::CFreeTypeLib::Init() {
                            static_cast<FT_Long>(EmbeddedFontSize), 0, &Face);
   if (error) {
     Face = nullptr;
-    return error;
+    return CannotCreateCanvas;
   }
   SizeIsSet = false;
-  return 0;
+  return Success;
 }
 
 int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
-  const long long h = fontHeight;
+  const std::int64_t h = fontHeight;
   // Setting a character size makes the TrueType driver run the font's
   // control value program again before the next glyph, the dearest step of
   // drawing a short text; a barcode measures its band and draws one to
@@ -328,8 +326,8 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
     ThrowIfOutOfMemory(error);
     if (!error) {
       const FT_Glyph_Metrics &metrics = Face->glyph->metrics;
-      const long long depth =
-          (static_cast<long long>(metrics.height) - metrics.horiBearingY) /
+      const std::int64_t depth =
+          (static_cast<std::int64_t>(metrics.height) - metrics.horiBearingY) /
           PixelFraction;
       const int band = SaturateToInt(h + 2 * depth);
       SizeIsSet = true;
@@ -338,19 +336,20 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
       return band;
     }
   }
-  return SaturateToInt(TruncToLong(static_cast<double>(h) * 1.5));
+  return SaturateToInt(
+      TruncToInt64(static_cast<double>(h) * FallbackBandFactor));
 }
 
-bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
+void CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
                                             int align, int x, int y, int width,
                                             double angle,
                                             std::uint32_t colour) {
   if (!text || !Face || !Owner)
-    return true;
+    return;
   const int bandHeight = GetTextHeight(fontHeight);
   // The baseline lies this far above the bottom line of the text band.
-  const long long descent =
-      (static_cast<long long>(bandHeight) - fontHeight) / 2;
+  const std::int64_t descent =
+      (static_cast<std::int64_t>(bandHeight) - fontHeight) / 2;
   const double c = std::cos(angle);
   const double s = std::sin(angle);
   FT_Matrix matrix = RotationMatrix(c, s);
@@ -365,15 +364,15 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   FT_Get_Transform(Face, &lastMatrix, &lastDelta);
   FT_Set_Transform(Face, nullptr, nullptr);
   CGlyphSet glyphs(Face, matrix);
-  const long long total =
+  const std::int64_t total =
       align != AlignStart ? MeasureText(glyphs, indices, lastMatrix) : 0;
   const TextStart start =
       AlignText(align, width, total, indices.size(), x, y, c, s);
   std::vector<PenPosition> pens;
   FT_Vector lastPen = PlaceGlyphs(Face, glyphs, indices, start, c, s, pens);
-  const long long ox = -RoundHalfAwayLong(static_cast<double>(descent) * s);
-  const long long oy =
-      start.Y - RoundHalfAwayLong(static_cast<double>(descent) * c);
+  const std::int64_t ox = -RoundHalfAwayInt64(static_cast<double>(descent) * s);
+  const std::int64_t oy =
+      start.Y - RoundHalfAwayInt64(static_cast<double>(descent) * c);
   if (!Owner->DrawOutlines({Face, matrix, pens, ox, oy, colour}))
     CTextCompositor(*Owner, colour, ox, oy).Draw(glyphs, pens);
 
@@ -383,65 +382,18 @@ bool CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
     FT_Set_Transform(Face, &lastMatrix, &lastDelta);
   else
     FT_Set_Transform(Face, &matrix, &lastPen);
-  return true;
 }
 
-bool CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
+void CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
                                              std::size_t count, int fontHeight,
                                              int align, int x, int y, int width,
                                              double angle,
                                              std::uint32_t colour) {
   if (!text)
-    return true;
+    return;
   // Never read past the end of a shorter text.
   const std::string part(text, strnlen(text, count));
-  return DrawString(part.c_str(), fontHeight, align, x, y, width, angle,
-                    colour);
-}
-
-void CImageWriter::CFreeTypeLib::BlendGlyph(const std::uint8_t *coverage,
-                                            int rows, int width, int pitch,
-                                            int x, int y,
-                                            std::uint32_t colour) {
-  if (!coverage || !Owner)
-    return;
-  // The blend works on inverted channels (ink amounts), so that the mixed
-  // value is rounded towards the text colour.
-  const int inkRed = 255 - static_cast<int>(colour & 0xFF);
-  const int inkGreen = 255 - static_cast<int>((colour >> 8) & 0xFF);
-  const int inkBlue = 255 - static_cast<int>((colour >> 16) & 0xFF);
-  const long long canvasWidth = Owner->Width;
-  const long long canvasHeight =
-      std::min<long long>(Owner->Height, Owner->Rows.size());
-  // The columns of the bitmap that fall on the canvas, the same for every
-  // row.
-  const long long firstColumn =
-      std::max<long long>(0, -static_cast<long long>(x));
-  const long long endColumn =
-      std::min<long long>(width, canvasWidth - static_cast<long long>(x));
-  for (int i = 0; i < rows; ++i) {
-    const long long canvasY = static_cast<long long>(y) + i;
-    if (canvasY < 0 || canvasY >= canvasHeight)
-      continue;
-    const std::uint8_t *line = coverage + static_cast<long long>(pitch) * i;
-    std::uint8_t *row = Owner->Rows[static_cast<std::size_t>(canvasY)];
-    for (long long j = firstColumn; j < endColumn; ++j) {
-      const std::uint8_t ink = line[j];
-      if (ink == 0)
-        continue;
-      std::uint8_t *pixel = row + 3 * (x + j);
-      if (ink == 255) {
-        // Full coverage mixes nothing of the old colour in.
-        pixel[0] = static_cast<std::uint8_t>(255 - inkRed);
-        pixel[1] = static_cast<std::uint8_t>(255 - inkGreen);
-        pixel[2] = static_cast<std::uint8_t>(255 - inkBlue);
-        continue;
-      }
-      pixel[0] = BlendChannel(pixel[0], inkRed, ink);
-      pixel[1] = BlendChannel(pixel[1], inkGreen, ink);
-      pixel[2] = BlendChannel(pixel[2], inkBlue, ink);
-    }
-  }
+  DrawString(part.c_str(), fontHeight, align, x, y, width, angle, colour);
 }
 
 } // namespace strixel

@@ -12,31 +12,31 @@ void ThrowIfOutOfMemory(FT_Error error) {
     throw std::bad_alloc();
 }
 
-long long FloorPixels(long long value) {
+std::int64_t FloorPixels(std::int64_t value) {
   return value >= 0 ? value / PixelFraction
                     : -((-value + PixelFraction - 1) / PixelFraction);
 }
 
 namespace {
 
-long long CeilPixels(long long value) {
+std::int64_t CeilPixels(std::int64_t value) {
   return -FloorPixels(-value);
 }
 
-long Phase(long value) {
-  return static_cast<long>(value - FloorPixels(value) * PixelFraction);
+FT_Pos Phase(FT_Pos value) {
+  return static_cast<FT_Pos>(value - FloorPixels(value) * PixelFraction);
 }
 
 // The renderer refuses a bitmap with an edge beyond 16 bits.
-constexpr long long LowestPixel = -0x8000;
-constexpr long long HighestPixel = 0x7FFF;
+constexpr std::int64_t LowestPixel = -0x8000;
+constexpr std::int64_t HighestPixel = 0x7FFF;
 
 // The row of a bitmap that is on top on the canvas: FreeType stores
 // upward-flowing bitmaps bottom row first.
 const std::uint8_t *TopRow(const FT_Bitmap &bitmap) {
   const std::uint8_t *buffer = bitmap.buffer;
   if (bitmap.pitch < 0 && bitmap.rows > 0)
-    buffer -= static_cast<long long>(bitmap.pitch) * (bitmap.rows - 1);
+    buffer -= static_cast<std::int64_t>(bitmap.pitch) * (bitmap.rows - 1);
   return buffer;
 }
 
@@ -82,16 +82,16 @@ std::size_t CountPartial(const std::uint8_t *run, std::size_t length) {
   for (; k + 8 <= length; k += 8)
     if (EightBytes(run + k) != ~std::uint64_t{0})
       for (std::size_t j = k; j < k + 8; ++j)
-        count += run[j] != 255;
+        count += run[j] != FullCoverage;
   for (; k < length; ++k)
-    count += run[k] != 255;
+    count += run[k] != FullCoverage;
   return count;
 }
 
 constexpr std::size_t BlankToGiveBack = 4096;
 
 // Copies the runs of ink out of FreeType's bitmap, top row first.
-void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
+void CopyCoverage(const FT_Bitmap &source, CGlyphBitmap &bitmap) {
   bitmap.Width = static_cast<int>(source.width);
   bitmap.Rows = static_cast<int>(source.rows);
   const std::size_t width = source.width;
@@ -103,7 +103,8 @@ void CopyCoverage(const FT_Bitmap &source, GlyphBitmap &bitmap) {
   bitmap.Runs.reserve(2 * source.rows);
   const std::uint8_t *top = TopRow(source);
   for (unsigned row = 0; row < source.rows; ++row) {
-    const std::uint8_t *line = top + static_cast<long long>(source.pitch) * row;
+    const std::uint8_t *line =
+        top + static_cast<std::int64_t>(source.pitch) * row;
     int column = SkipWhile(line, 0, bitmap.Width, false);
     while (column < bitmap.Width) {
       const int end = SkipWhile(line, column, bitmap.Width, true);
@@ -151,13 +152,13 @@ const CGlyphSet::Glyph &CGlyphSet::Get(FT_UInt index) {
   return glyph;
 }
 
-bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
+bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, Box &box) {
   const Glyph &glyph = Get(index);
   if (!glyph.Image)
     return false;
   if (!IsOutline(glyph)) {
-    GlyphBitmap spare;
-    const GlyphBitmap *bitmap = BitmapAt(index, pen, spare);
+    CGlyphBitmap spare;
+    const CGlyphBitmap *bitmap = BitmapAt(index, pen, spare);
     if (!bitmap)
       return false;
     box = {bitmap->Left, bitmap->Top, bitmap->Width, bitmap->Rows};
@@ -167,10 +168,10 @@ bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
     return false;
   // The renderer's own pixel box: the control box moved to the pen and
   // widened to whole pixels.
-  const long long left = FloorPixels(glyph.Box.xMin + pen.x);
-  const long long right = CeilPixels(glyph.Box.xMax + pen.x);
-  const long long bottom = FloorPixels(glyph.Box.yMin + pen.y);
-  const long long top = CeilPixels(glyph.Box.yMax + pen.y);
+  const std::int64_t left = FloorPixels(glyph.Box.xMin + pen.x);
+  const std::int64_t right = CeilPixels(glyph.Box.xMax + pen.x);
+  const std::int64_t bottom = FloorPixels(glyph.Box.yMin + pen.y);
+  const std::int64_t top = CeilPixels(glyph.Box.yMax + pen.y);
   if (left < LowestPixel || right > HighestPixel || bottom < LowestPixel ||
       top > HighestPixel)
     return false;
@@ -178,8 +179,8 @@ bool CGlyphSet::BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box) {
   return box.Width > 0 && box.Rows > 0;
 }
 
-const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
-                                       GlyphBitmap &spare) {
+const CGlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
+                                        CGlyphBitmap &spare) {
   const Glyph &glyph = Get(index);
   if (!glyph.Image)
     return nullptr;
@@ -190,7 +191,7 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
   const auto found = Bitmaps.find(key);
   if (found != Bitmaps.end())
     return &found->second;
-  GlyphBitmap bitmap;
+  CGlyphBitmap bitmap;
   if (!Render(glyph, phase, bitmap))
     return nullptr;
   const std::size_t bytes = bitmap.Bytes();
@@ -202,7 +203,7 @@ const GlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
   return &spare;
 }
 
-std::size_t GlyphBitmap::PartialPixels() const {
+std::size_t CGlyphBitmap::PartialPixels() const {
   if (!PartialCounted) {
     PartialCount = CountPartial(Coverage.data(), Coverage.size());
     PartialCounted = true;
@@ -210,13 +211,13 @@ std::size_t GlyphBitmap::PartialPixels() const {
   return PartialCount;
 }
 
-std::size_t GlyphBitmap::Bytes() const {
+std::size_t CGlyphBitmap::Bytes() const {
   return Coverage.capacity() + Runs.capacity() * sizeof(Runs[0]) +
          RowRuns.capacity() * sizeof(RowRuns[0]);
 }
 
 bool CGlyphSet::Render(const Glyph &glyph, FT_Vector phase,
-                       GlyphBitmap &bitmap) {
+                       CGlyphBitmap &bitmap) {
   bitmap.FollowsPen = IsOutline(glyph);
   // FreeType moves the outline by the origin, renders it and moves it back
   // (whole 26.6 units, so exactly back); the kept glyph is not destroyed

@@ -12,10 +12,16 @@
 #include FT_FREETYPE_H
 #include FT_GLYPH_H
 
+#include "imaging/GlyphBitmap.h"
+#include "imaging/GlyphImage.h"
+
 namespace strixel {
 
 // FreeType positions are 26.6 fixed point.
-constexpr long PixelFraction = 64;
+constexpr FT_Pos PixelFraction = 64;
+
+// The coverage byte of a pixel that a glyph inks fully.
+constexpr int FullCoverage = 255;
 
 // Throws std::bad_alloc when FreeType reports that an allocation failed, so
 // that a glyph lost for want of memory ends the request like any other
@@ -24,48 +30,7 @@ constexpr long PixelFraction = 64;
 void ThrowIfOutOfMemory(FT_Error error);
 
 // The whole pixels of a 26.6 position, rounded down.
-long long FloorPixels(long long value);
-
-// A glyph rendered to 8-bit coverage for one sub-pixel phase of the pen.
-struct GlyphBitmap {
-  // The bitmap's left column and top row (counted upwards from the
-  // baseline) for a pen within the first pixel; the pen's whole pixels are
-  // added where it is drawn.
-  long long Left = 0;
-  long long Top = 0;
-  int Width = 0;
-  int Rows = 0;
-  // False for a glyph that is not an outline: it stays where it is.
-  bool FollowsPen = true;
-  // The runs of columns with ink, row after row: the runs of row r are
-  // Runs[RowRuns[r]] up to Runs[RowRuns[r + 1]]. Only the coverage bytes of
-  // the runs are kept, run after run, so blank pixels take no memory and
-  // are never visited.
-  struct InkRun {
-    int First, End;     // columns [First, End)
-    std::size_t Offset; // of the coverage of column First
-  };
-  std::vector<InkRun> Runs;
-  std::vector<std::size_t> RowRuns;
-  std::vector<std::uint8_t> Coverage;
-  // The memory the bitmap holds.
-  std::size_t Bytes() const;
-  // How many coverage bytes are neither 0 nor 255 (counted once).
-  std::size_t PartialPixels() const;
-
-private:
-  mutable std::size_t PartialCount = 0;
-  mutable bool PartialCounted = false;
-};
-
-// The pixels a glyph's bitmap takes for one pen position: left column,
-// top row counted upwards, and size.
-struct GlyphBox {
-  long long Left = 0;
-  long long Top = 0;
-  long long Width = 0;
-  long long Rows = 0;
-};
+std::int64_t FloorPixels(std::int64_t value);
 
 // The glyphs of one string, turned by its matrix: each glyph index is
 // loaded and hinted once, and rendered once per sub-pixel phase of the pen.
@@ -81,10 +46,14 @@ struct GlyphBox {
 // its 16-bit pixel range) the glyph is not drawn, as before.
 class CGlyphSet {
 public:
-  struct GlyphRelease {
-    void operator()(FT_Glyph image) const { FT_Done_Glyph(image); }
+  // The pixels a glyph's bitmap takes for one pen position: left column,
+  // top row counted upwards, and size.
+  struct Box {
+    std::int64_t Left = 0;
+    std::int64_t Top = 0;
+    std::int64_t Width = 0;
+    std::int64_t Rows = 0;
   };
-  using GlyphImage = std::unique_ptr<FT_GlyphRec_, GlyphRelease>;
 
   struct Glyph {
     bool Loaded = false;    // FT_Load_Glyph succeeded
@@ -104,25 +73,26 @@ public:
   const Glyph &Get(FT_UInt index);
   // The box of the glyph's bitmap for the pen; false when it draws
   // nothing there (no ink, or a position the renderer refuses).
-  bool BoxAt(FT_UInt index, FT_Vector pen, GlyphBox &box);
+  bool BoxAt(FT_UInt index, FT_Vector pen, Box &box);
   // The bitmap for the pen's sub-pixel phase; null when rendering fails
   // (std::bad_alloc when for want of memory). Once the set keeps no more
   // bitmaps it renders into spare.
-  const GlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen, GlyphBitmap &spare);
+  const CGlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen,
+                               CGlyphBitmap &spare);
 
 private:
   // Bitmaps kept for reuse stay within this many bytes; beyond it a bitmap
   // is rendered for the caller alone.
   static constexpr std::size_t MaxKeptBytes = 8u << 20;
 
-  using PhaseKey = std::pair<FT_UInt, std::pair<long, long>>;
+  using PhaseKey = std::pair<FT_UInt, std::pair<FT_Pos, FT_Pos>>;
 
-  bool Render(const Glyph &glyph, FT_Vector phase, GlyphBitmap &bitmap);
+  bool Render(const Glyph &glyph, FT_Vector phase, CGlyphBitmap &bitmap);
 
   FT_Face Face;
   FT_Matrix Matrix;
   std::unordered_map<FT_UInt, Glyph> Glyphs;
-  std::map<PhaseKey, GlyphBitmap> Bitmaps;
+  std::map<PhaseKey, CGlyphBitmap> Bitmaps;
   std::size_t KeptBytes = 0;
 };
 

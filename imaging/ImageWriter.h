@@ -11,7 +11,12 @@ struct FT_FaceRec_;
 
 namespace strixel {
 
-struct CPlacedText;
+struct PlacedText;
+
+// Byte channel of a colour (0x00BBGGRR): 0 red, 1 green, 2 blue.
+constexpr std::uint8_t ColourChannel(std::uint32_t colour, int channel) {
+  return static_cast<std::uint8_t>((colour >> (8 * channel)) & 0xFF);
+}
 
 // How DrawString places a text in its width: from the reference point, ending
 // at the far end, centred, or with its glyphs spread to fill the width. The
@@ -27,11 +32,15 @@ enum StringAlign : int {
 // first in every pixel (the order of a PNG truecolour row).
 class CImageWriter {
 public:
+  // One byte each of red, green and blue.
+  static constexpr int BytesPerPixel = 3;
+  // The byte of a canvas byte fill that makes white.
+  static constexpr std::uint8_t WhiteByte = 0xFF;
   // Rasters beyond these are refused by Create: the encoder cannot write a
   // side above a million pixels, and no scannable barcode needs more than
   // this much memory.
-  static constexpr long long MaxSidePixels = 1000000;
-  static constexpr long long MaxRasterBytes = 64LL * 1024 * 1024;
+  static constexpr std::int64_t MaxSidePixels = 1000000;
+  static constexpr std::int64_t MaxRasterBytes = std::int64_t{64} * 1024 * 1024;
 
   // Text engine: draws strings into its owner canvas with FreeType.
   // Defined in FreeTypeLib.cpp; its glyph cache and compositing are in
@@ -43,17 +52,18 @@ public:
     CFreeTypeLib &operator=(const CFreeTypeLib &) = delete;
     virtual ~CFreeTypeLib();
 
+    // Starts FreeType and opens the face: Success, InvalidArgument without
+    // an owner canvas, CannotCreateCanvas when FreeType fails.
     int Init();
     int GetTextHeight(int fontHeight);
-    bool DrawString(const char *text, int fontHeight, int align, int x, int y,
+    // Draws text with its reference point at (x, y). Nothing can fail here
+    // that a caller could act on: a glyph that cannot be drawn is left out,
+    // and running out of memory throws.
+    void DrawString(const char *text, int fontHeight, int align, int x, int y,
                     int width, double angle, std::uint32_t colour);
-    bool DrawStringN(const char *text, std::size_t count, int fontHeight,
+    void DrawStringN(const char *text, std::size_t count, int fontHeight,
                      int align, int x, int y, int width, double angle,
                      std::uint32_t colour);
-    // Blends an 8-bit coverage bitmap (rows x width bytes, pitch bytes per
-    // row) into the owner with its top-left corner at (x, y).
-    void BlendGlyph(const std::uint8_t *coverage, int rows, int width,
-                    int pitch, int x, int y, std::uint32_t colour);
 
   private:
     CImageWriter *Owner;
@@ -83,13 +93,13 @@ public:
   // the glyphs of every string where the text engine has placed them; a
   // writer that keeps outlines takes them and returns true, the raster
   // returns false and the text engine blends the glyph bitmaps into it.
-  virtual void FillArea(long long left, long long top, long long right,
-                        long long bottom, std::uint32_t colour);
-  virtual bool DrawOutlines(const CPlacedText &text);
+  virtual void FillArea(std::int64_t left, std::int64_t top, std::int64_t right,
+                        std::int64_t bottom, std::uint32_t colour);
+  virtual bool DrawOutlines(const PlacedText &text);
 
   // Whether a canvas of this size may be drawn: the encoder writes no side
   // above MaxSidePixels and a request holds no more than MaxRasterBytes.
-  static bool IsSizeAllowed(long long width, long long height);
+  static bool IsSizeAllowed(std::int64_t width, std::int64_t height);
 
   bool Create();
   void SetPixel(int x, int y, std::uint32_t colour);
@@ -99,9 +109,9 @@ public:
   void FillRect(int x, int y, int width, int height, std::uint32_t colour);
 
   int GetTextHeight(int fontHeight);
-  bool DrawString(const char *text, int fontHeight, int align, int x, int y,
+  void DrawString(const char *text, int fontHeight, int align, int x, int y,
                   int width, double angle, std::uint32_t colour);
-  bool DrawStringN(const char *text, std::size_t count, int fontHeight,
+  void DrawStringN(const char *text, std::size_t count, int fontHeight,
                    int align, int x, int y, int width, double angle,
                    std::uint32_t colour);
 
@@ -113,7 +123,8 @@ public:
   std::vector<std::uint8_t *> Rows;
 
 private:
-  std::vector<std::unique_ptr<std::uint8_t[]>> RowStorage;
+  // The one block the rows point into, row after row (null until Create).
+  std::unique_ptr<std::uint8_t[]> Raster;
 
 public:
   CFreeTypeLib Font;

@@ -12,8 +12,8 @@ namespace strixel {
 
 namespace {
 
-// The deflate level that CompressionLevel -2 stands for.
-constexpr int DefaultCompressionLevel = 6;
+// The deflate level that CMyPngWriter::DefaultCompression stands for.
+constexpr int DefaultDeflateLevel = 6;
 // Gamma values below this are replaced by ReplacementGamma.
 constexpr double MinimumGamma = 0.1;
 constexpr double ReplacementGamma = 0.7;
@@ -79,8 +79,9 @@ struct PngTexts {
 // Everything that goes before the image data: header, gamma, time and texts.
 void SetUpChunks(png_structp png, png_infop info, CMyPngWriter &writer,
                  PngTexts &texts) {
-  png_set_compression_level(png, writer.CompressionLevel == -2
-                                     ? DefaultCompressionLevel
+  png_set_compression_level(png, writer.CompressionLevel ==
+                                         CMyPngWriter::DefaultCompression
+                                     ? DefaultDeflateLevel
                                      : writer.CompressionLevel);
   png_set_IHDR(png, info, static_cast<png_uint_32>(writer.Width),
                static_cast<png_uint_32>(writer.Height), writer.BitDepth,
@@ -154,7 +155,9 @@ int EncodeRows(png_structp png, png_infop info, std::string &file,
   png_set_write_fn(png, &file, AppendToFile, FlushNothing);
   SetUpChunks(png, info, writer, texts);
   png_write_info(png, info);
-  WriteRows(png, writer.Rows, 3 * static_cast<std::size_t>(writer.Width));
+  WriteRows(png, writer.Rows,
+            CImageWriter::BytesPerPixel *
+                static_cast<std::size_t>(writer.Width));
   png_write_end(png, info);
   return Success;
 }

@@ -11,6 +11,8 @@ namespace strixel {
 class CMyPngWriter : public CImageWriter {
 public:
   using ClockFunction = std::time_t (*)();
+  // The CompressionLevel that stands for the writer's own default level.
+  static constexpr int DefaultCompression = -2;
 
   CMyPngWriter(int width, int height, const char *fontPath, int dpiX, int dpiY,
                std::uint32_t backgroundColor, int compressionLevel);

@@ -18,6 +18,16 @@ namespace {
 constexpr char OutlineScale[] = "0.015625";
 static_assert(PixelFraction == 64, "the scale is 1/64");
 
+// Room for a 64-bit number in decimal, with its sign.
+constexpr std::size_t MaxNumberChars = 24;
+
+// What the document is reserved before it is built: the XML declaration,
+// the svg element and the background, a title escaped at up to six bytes a
+// byte ("&quot;"), and the element around each shape's path data.
+constexpr std::size_t DocumentFrameBytes = 400;
+constexpr std::size_t EscapedBytesPerByte = 6;
+constexpr std::size_t ShapeFrameBytes = 80;
+
 // The replacement character, U+FFFD, in UTF-8.
 constexpr char Replacement[] = "\xEF\xBF\xBD";
 
@@ -27,16 +37,16 @@ bool IsDigitChar(char c) {
 
 // A number in path data: a space separates it from a number before it,
 // where a minus sign does not already.
-void AppendNumber(std::string &out, long long value) {
+void AppendNumber(std::string &out, std::int64_t value) {
   if (value >= 0 && !out.empty() && IsDigitChar(out.back()))
     out += ' ';
-  char digits[24];
+  char digits[MaxNumberChars];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
 }
 
-void AppendPlain(std::string &out, long long value) {
-  char digits[24];
+void AppendPlain(std::string &out, std::int64_t value) {
+  char digits[MaxNumberChars];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
 }
@@ -45,8 +55,8 @@ void AppendPlain(std::string &out, long long value) {
 void AppendColour(std::string &out, std::uint32_t colour) {
   static const char Hex[] = "0123456789abcdef";
   out += '#';
-  for (int channel = 0; channel < 3; ++channel) {
-    const unsigned value = (colour >> (8 * channel)) & 0xFF;
+  for (int channel = 0; channel < CImageWriter::BytesPerPixel; ++channel) {
+    const unsigned value = ColourChannel(colour, channel);
     out += Hex[value >> 4];
     out += Hex[value & 0xF];
   }
@@ -55,15 +65,15 @@ void AppendColour(std::string &out, std::uint32_t colour) {
 // Turns FreeType's outline segments into relative path commands in canvas
 // units of 1/64 pixel: x to the right from the pen origin's column, y
 // downwards from its row.
-struct PathBuilder {
+struct CPathBuilder {
   std::string &Out;
-  long long OriginX; // 26.6
-  long long OriginY; // 26.6
-  long long X = 0, Y = 0;
+  std::int64_t OriginX; // 26.6
+  std::int64_t OriginY; // 26.6
+  std::int64_t X = 0, Y = 0;
   bool Open = false;
 
-  long long CanvasX(const FT_Vector *p) const { return OriginX + p->x; }
-  long long CanvasY(const FT_Vector *p) const { return OriginY - p->y; }
+  std::int64_t CanvasX(const FT_Vector *p) const { return OriginX + p->x; }
+  std::int64_t CanvasY(const FT_Vector *p) const { return OriginY - p->y; }
   void Relative(const FT_Vector *p) {
     AppendNumber(Out, CanvasX(p) - X);
     AppendNumber(Out, CanvasY(p) - Y);
@@ -89,23 +99,23 @@ struct PathBuilder {
 };
 
 int MoveTo(const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->MoveTo(to);
+  static_cast<CPathBuilder *>(user)->MoveTo(to);
   return 0;
 }
 
 int LineTo(const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->To('l', {to});
+  static_cast<CPathBuilder *>(user)->To('l', {to});
   return 0;
 }
 
 int ConicTo(const FT_Vector *control, const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->To('q', {control, to});
+  static_cast<CPathBuilder *>(user)->To('q', {control, to});
   return 0;
 }
 
 int CubicTo(const FT_Vector *control1, const FT_Vector *control2,
             const FT_Vector *to, void *user) {
-  static_cast<PathBuilder *>(user)->To('c', {control1, control2, to});
+  static_cast<CPathBuilder *>(user)->To('c', {control1, control2, to});
   return 0;
 }
 
@@ -171,7 +181,7 @@ CMySvgWriter::~CMySvgWriter() = default;
 bool CMySvgWriter::Create() {
   if (!IsSizeAllowed(Width, Height))
     return false;
-  return Font.Init() == 0;
+  return Font.Init() == Success;
 }
 
 std::string &CMySvgWriter::ShapeData(std::uint32_t colour, bool outline) {
@@ -182,8 +192,9 @@ std::string &CMySvgWriter::ShapeData(std::uint32_t colour, bool outline) {
   return Shapes.back().Data;
 }
 
-void CMySvgWriter::FillArea(long long left, long long top, long long right,
-                            long long bottom, std::uint32_t colour) {
+void CMySvgWriter::FillArea(std::int64_t left, std::int64_t top,
+                            std::int64_t right, std::int64_t bottom,
+                            std::uint32_t colour) {
   std::string &data = ShapeData(colour, false);
   data += 'M';
   AppendNumber(data, left);
@@ -223,11 +234,11 @@ FT_Glyph CMySvgWriter::UprightOutline(FT_Face face, FT_UInt index) {
   return image.get();
 }
 
-bool CMySvgWriter::DrawOutlines(const CPlacedText &text) {
-  const long long originX = text.OriginX * PixelFraction;
-  const long long originY = text.OriginY * PixelFraction;
-  const long long width = static_cast<long long>(Width) * PixelFraction;
-  const long long height = static_cast<long long>(Height) * PixelFraction;
+bool CMySvgWriter::DrawOutlines(const PlacedText &text) {
+  const std::int64_t originX = text.OriginX * PixelFraction;
+  const std::int64_t originY = text.OriginY * PixelFraction;
+  const std::int64_t width = static_cast<std::int64_t>(Width) * PixelFraction;
+  const std::int64_t height = static_cast<std::int64_t>(Height) * PixelFraction;
   FT_Matrix matrix = text.Matrix;
   for (const PenPosition &at : text.Pens) {
     FT_Glyph upright = UprightOutline(text.Face, at.Index);
@@ -243,15 +254,15 @@ bool CMySvgWriter::DrawOutlines(const CPlacedText &text) {
     FT_Outline &outline = reinterpret_cast<FT_OutlineGlyph>(copy)->outline;
     if (outline.n_points == 0)
       continue;
-    const long long penX = originX + at.Pen.x;
-    const long long penY = originY - at.Pen.y;
+    const std::int64_t penX = originX + at.Pen.x;
+    const std::int64_t penY = originY - at.Pen.y;
     // A glyph wholly off the canvas is left out, as the raster leaves it.
     FT_BBox box;
     FT_Outline_Get_CBox(&outline, &box);
     if (penX + box.xMax <= 0 || penX + box.xMin >= width ||
         penY - box.yMin <= 0 || penY - box.yMax >= height)
       continue;
-    PathBuilder path{ShapeData(text.Colour, true), penX, penY};
+    CPathBuilder path{ShapeData(text.Colour, true), penX, penY};
     FT_Outline_Decompose(&outline, &PathFunctions, &path);
     if (path.Open)
       path.Out += 'z';
@@ -300,9 +311,9 @@ void CMySvgWriter::AppendXmlText(std::string &out, const std::string &text) {
 int CMySvgWriter::EncodeImage(std::string &document) const {
   try {
     std::string svg;
-    std::size_t size = 400 + 6 * Title.size();
+    std::size_t size = DocumentFrameBytes + EscapedBytesPerByte * Title.size();
     for (const Shape &shape : Shapes)
-      size += 80 + shape.Data.size();
+      size += ShapeFrameBytes + shape.Data.size();
     svg.reserve(size);
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "imaging/GlyphImage.h"
 #include "imaging/ImageWriter.h"
 #include "imaging/PlacedText.h"
 
@@ -27,9 +28,9 @@ public:
   // Encodes the document and writes it onto stream; 0, or Failure when the
   // stream failed.
   int WriteImage(std::FILE *stream) override;
-  void FillArea(long long left, long long top, long long right,
-                long long bottom, std::uint32_t colour) override;
-  bool DrawOutlines(const CPlacedText &text) override;
+  void FillArea(std::int64_t left, std::int64_t top, std::int64_t right,
+                std::int64_t bottom, std::uint32_t colour) override;
+  bool DrawOutlines(const PlacedText &text) override;
 
   // Checks the size as the raster's Create does and starts the text engine,
   // but allocates no raster: the same requests fail, with the same code.
@@ -44,10 +45,6 @@ public:
   static void AppendXmlText(std::string &out, const std::string &text);
 
 private:
-  struct GlyphRelease {
-    void operator()(FT_Glyph glyph) const { FT_Done_Glyph(glyph); }
-  };
-  using GlyphImage = std::unique_ptr<FT_GlyphRec_, GlyphRelease>;
   // A glyph at one size: index and the face's two scales.
   using GlyphKey = std::tuple<FT_UInt, FT_Fixed, FT_Fixed>;
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/TextCompositor.h"
+#include "imaging/PenPosition.h"
 
 namespace strixel {
 
@@ -14,12 +14,12 @@ namespace strixel {
 // A point p of a glyph turned by Matrix and moved by its pen lies at canvas
 // (OriginX + p.x / 64, OriginY - p.y / 64), where the raster's bitmaps put
 // it.
-struct CPlacedText {
+struct PlacedText {
   FT_Face Face;
   FT_Matrix Matrix;
   const std::vector<PenPosition> &Pens;
-  long long OriginX;
-  long long OriginY;
+  std::int64_t OriginX;
+  std::int64_t OriginY;
   std::uint32_t Colour;
 };
 

@@ -6,9 +6,9 @@
 namespace strixel {
 
 std::uint8_t BlendChannel(int old, int ink, int coverage) {
-  const double a = coverage / 255.0;
+  const double a = coverage / static_cast<double>(FullCoverage);
   return static_cast<std::uint8_t>(
-      255 - static_cast<int>((255 - old) * (1.0 - a) + ink * a));
+      MaxChannel - static_cast<int>((MaxChannel - old) * (1.0 - a) + ink * a));
 }
 
 namespace {
@@ -24,14 +24,22 @@ constexpr std::size_t PartialLimit = std::size_t{1} << 20;
 constexpr std::size_t RunBitmapLimit = std::size_t{4} << 20;
 
 // Region offsets are 32-bit: a canvas has far fewer pixels.
-static_assert(CImageWriter::MaxRasterBytes / 3 <= UINT32_MAX,
+static_assert(CImageWriter::MaxRasterBytes / CImageWriter::BytesPerPixel <=
+                  UINT32_MAX,
               "a canvas pixel offset fits in 32 bits");
 
 // From this many blends on, a table of every result (three channels of
 // 256 coverages x 256 old values, built with BlendChannel itself) costs
 // less than the arithmetic.
-constexpr std::size_t TableFrom = 3 * 65536;
+constexpr std::size_t Channels = CImageWriter::BytesPerPixel;
 constexpr std::size_t Levels = 256;
+constexpr std::size_t TableFrom = Channels * Levels * Levels;
+
+// The bits of the final-pixel map are kept in 64-bit words: bit i is bit
+// (i & WordMask) of word (i >> WordShift).
+constexpr int WordShift = 6;
+constexpr std::int64_t WordBits = std::int64_t{1} << WordShift;
+constexpr std::int64_t WordMask = WordBits - 1;
 
 int CountTrailingZeros(std::uint64_t word) {
   return __builtin_ctzll(word);
@@ -40,14 +48,13 @@ int CountTrailingZeros(std::uint64_t word) {
 } // namespace
 
 CTextCompositor::CTextCompositor(CImageWriter &canvas, std::uint32_t colour,
-                                 long long ox, long long oy)
+                                 std::int64_t ox, std::int64_t oy)
     : Canvas(canvas), CanvasWidth(canvas.Width),
-      CanvasHeight(std::min<long long>(canvas.Height, canvas.Rows.size())),
+      CanvasHeight(std::min<std::int64_t>(canvas.Height, canvas.Rows.size())),
       OriginX(ox), OriginY(oy) {
-  for (int channel = 0; channel < 3; ++channel) {
-    Colour[channel] =
-        static_cast<std::uint8_t>((colour >> (8 * channel)) & 0xFF);
-    Ink[channel] = 255 - Colour[channel];
+  for (std::size_t channel = 0; channel < Channels; ++channel) {
+    Colour[channel] = ColourChannel(colour, static_cast<int>(channel));
+    Ink[channel] = MaxChannel - Colour[channel];
   }
 }
 
@@ -72,7 +79,7 @@ std::size_t CTextCompositor::RunEnd(CGlyphSet &glyphs,
   std::size_t bytes = 0;
   while (end < placed.size()) {
     Placed &glyph = placed[end];
-    GlyphBitmap &spare = RunBitmaps.emplace_back();
+    CGlyphBitmap &spare = RunBitmaps.emplace_back();
     glyph.Bitmap = glyphs.BitmapAt(glyph.At.Index, glyph.At.Pen, spare);
     const bool own = glyph.Bitmap == &spare;
     // The ink of a glyph bounds its partial pixels; they are counted only
@@ -124,11 +131,11 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
   std::vector<Placed> placed;
   placed.reserve(pens.size());
   for (const PenPosition &at : pens) {
-    GlyphBox box;
+    CGlyphSet::Box box;
     if (!glyphs.BoxAt(at.Index, at.Pen, box))
       continue;
-    const long long x = OriginX + box.Left;
-    const long long y = OriginY - box.Top;
+    const std::int64_t x = OriginX + box.Left;
+    const std::int64_t y = OriginY - box.Top;
     // A glyph wholly off the canvas is never rendered.
     if (x >= CanvasWidth || y >= CanvasHeight || x + box.Width <= 0 ||
         y + box.Rows <= 0)
@@ -140,12 +147,12 @@ CTextCompositor::PlaceOnCanvas(CGlyphSet &glyphs,
 
 void CTextCompositor::FindRegion(const std::vector<Placed> &placed,
                                  std::size_t begin, std::size_t end) {
-  long long left = LLONG_MAX, top = LLONG_MAX;
-  long long right = LLONG_MIN, bottom = LLONG_MIN;
+  std::int64_t left = INT64_MAX, top = INT64_MAX;
+  std::int64_t right = INT64_MIN, bottom = INT64_MIN;
   for (std::size_t k = begin; k < end; ++k) {
     const Placed &glyph = placed[k];
-    left = std::min(left, std::max(0LL, glyph.X));
-    top = std::min(top, std::max(0LL, glyph.Y));
+    left = std::min(left, std::max<std::int64_t>(0, glyph.X));
+    top = std::min(top, std::max<std::int64_t>(0, glyph.Y));
     right = std::max(right, std::min(CanvasWidth, glyph.X + glyph.Width));
     bottom = std::max(bottom, std::min(CanvasHeight, glyph.Y + glyph.Rows));
   }
@@ -153,35 +160,36 @@ void CTextCompositor::FindRegion(const std::vector<Placed> &placed,
   RegionTop = top;
   RegionWidth = right - left;
   RegionHeight = bottom - top;
-  WordsPerRow = (RegionWidth + 63) / 64;
+  WordsPerRow = (RegionWidth + WordMask) / WordBits;
 }
 
-long long CTextCompositor::NextColumn(long long y, long long from, long long to,
-                                      bool final) const {
+std::int64_t CTextCompositor::NextColumn(std::int64_t y, std::int64_t from,
+                                         std::int64_t to, bool final) const {
   const std::uint64_t *words = Final.data() + (y - RegionTop) * WordsPerRow;
-  long long i = from - RegionLeft;
-  const long long end = to - RegionLeft;
+  std::int64_t i = from - RegionLeft;
+  const std::int64_t end = to - RegionLeft;
   while (i < end) {
-    const std::uint64_t word = final ? words[i >> 6] : ~words[i >> 6];
-    const std::uint64_t found = word >> (i & 63);
+    const std::uint64_t word =
+        final ? words[i >> WordShift] : ~words[i >> WordShift];
+    const std::uint64_t found = word >> (i & WordMask);
     if (found != 0)
       return std::min(to, RegionLeft + i + CountTrailingZeros(found));
-    i = (i | 63) + 1;
+    i = (i | WordMask) + 1;
   }
   return to;
 }
 
-std::uint64_t *CTextCompositor::FinalRow(long long y) {
+std::uint64_t *CTextCompositor::FinalRow(std::int64_t y) {
   return Final.data() + (y - RegionTop) * WordsPerRow;
 }
 
 bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
-  const long long from = std::max(glyph.X, RegionLeft);
-  const long long to =
+  const std::int64_t from = std::max(glyph.X, RegionLeft);
+  const std::int64_t to =
       std::min(glyph.X + glyph.Width, RegionLeft + RegionWidth);
-  const long long bottom =
+  const std::int64_t bottom =
       std::min(glyph.Y + glyph.Rows, RegionTop + RegionHeight);
-  for (long long y = std::max(glyph.Y, RegionTop); y < bottom; ++y)
+  for (std::int64_t y = std::max(glyph.Y, RegionTop); y < bottom; ++y)
     if (NextColumn(y, from, to, false) < to)
       return false;
   return true;
@@ -189,36 +197,37 @@ bool CTextCompositor::IsFinalEverywhere(const Placed &glyph) const {
 
 void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
                                         StretchAction action) {
-  const GlyphBitmap *bitmap = glyph.Bitmap;
+  const CGlyphBitmap *bitmap = glyph.Bitmap;
   if (!bitmap)
     return;
-  long long x = OriginX + bitmap->Left;
-  long long y = OriginY - bitmap->Top;
+  std::int64_t x = OriginX + bitmap->Left;
+  std::int64_t y = OriginY - bitmap->Top;
   if (bitmap->FollowsPen) {
     x += FloorPixels(glyph.At.Pen.x);
     y -= FloorPixels(glyph.At.Pen.y);
   }
-  const long long firstRow = std::max(0LL, RegionTop - y);
-  const long long endRow =
-      std::min<long long>(bitmap->Rows, RegionTop + RegionHeight - y);
-  const long long regionRight = RegionLeft + RegionWidth;
-  for (long long row = firstRow; row < endRow; ++row) {
+  const std::int64_t firstRow = std::max<std::int64_t>(0, RegionTop - y);
+  const std::int64_t endRow =
+      std::min<std::int64_t>(bitmap->Rows, RegionTop + RegionHeight - y);
+  const std::int64_t regionRight = RegionLeft + RegionWidth;
+  for (std::int64_t row = firstRow; row < endRow; ++row) {
     const std::size_t lastRun = bitmap->RowRuns[row + 1];
     for (std::size_t run = bitmap->RowRuns[row]; run < lastRun; ++run) {
-      const GlyphBitmap::InkRun &ink = bitmap->Runs[run];
+      const CGlyphBitmap::InkRun &ink = bitmap->Runs[run];
       Span span;
       span.Y = y + row;
       span.X = x + ink.First;
       span.Line = bitmap->Coverage.data() + ink.Offset;
-      const long long from = std::max(span.X, RegionLeft);
-      const long long to = std::min(x + ink.End, regionRight);
+      const std::int64_t from = std::max(span.X, RegionLeft);
+      const std::int64_t to = std::min(x + ink.End, regionRight);
       if (!onlyOpen) {
         if (from < to)
           (this->*action)(span, from, to);
         continue;
       }
-      for (long long open = NextColumn(span.Y, from, to, false); open < to;) {
-        const long long closed = NextColumn(span.Y, open, to, true);
+      for (std::int64_t open = NextColumn(span.Y, from, to, false);
+           open < to;) {
+        const std::int64_t closed = NextColumn(span.Y, open, to, true);
         (this->*action)(span, open, closed);
         open = NextColumn(span.Y, closed, to, false);
       }
@@ -226,20 +235,20 @@ void CTextCompositor::ForEachInkStretch(const Placed &glyph, bool onlyOpen,
   }
 }
 
-void CTextCompositor::NoteStretch(const Span &span, long long from,
-                                  long long to) {
+void CTextCompositor::NoteStretch(const Span &span, std::int64_t from,
+                                  std::int64_t to) {
   std::uint8_t *pixel =
-      Canvas.Rows[static_cast<std::size_t>(span.Y)] + 3 * from;
+      Canvas.Rows[static_cast<std::size_t>(span.Y)] + Channels * from;
   std::uint64_t *final = FinalRow(span.Y);
   const std::uint8_t *coverage = span.Line + (from - span.X);
-  const long long offset = (span.Y - RegionTop) * RegionWidth - RegionLeft;
-  for (long long x = from; x < to; ++x, pixel += 3, ++coverage) {
-    if (*coverage == 255) {
+  const std::int64_t offset = (span.Y - RegionTop) * RegionWidth - RegionLeft;
+  for (std::int64_t x = from; x < to; ++x, pixel += Channels, ++coverage) {
+    if (*coverage == FullCoverage) {
       pixel[0] = Colour[0];
       pixel[1] = Colour[1];
       pixel[2] = Colour[2];
-      const long long i = x - RegionLeft;
-      final[i >> 6] |= std::uint64_t{1} << (i & 63);
+      const std::int64_t i = x - RegionLeft;
+      final[i >> WordShift] |= std::uint64_t{1} << (i & WordMask);
     } else if (*coverage != 0) {
       PartialAt.push_back(static_cast<std::uint32_t>(offset + x));
       PartialCoverage.push_back(*coverage);
@@ -247,46 +256,47 @@ void CTextCompositor::NoteStretch(const Span &span, long long from,
   }
 }
 
-void CTextCompositor::BlendStretch(const Span &span, long long from,
-                                   long long to) {
+void CTextCompositor::BlendStretch(const Span &span, std::int64_t from,
+                                   std::int64_t to) {
   std::uint8_t *pixel =
-      Canvas.Rows[static_cast<std::size_t>(span.Y)] + 3 * from;
+      Canvas.Rows[static_cast<std::size_t>(span.Y)] + Channels * from;
   const std::uint8_t *coverage = span.Line + (from - span.X);
-  for (long long x = from; x < to; ++x, ++coverage, pixel += 3)
+  for (std::int64_t x = from; x < to; ++x, ++coverage, pixel += Channels)
     Blend(pixel, *coverage);
 }
 
 void CTextCompositor::ApplyPartials() {
   // Noted last glyph first; blended first glyph first.
   for (std::size_t k = PartialAt.size(); k-- > 0;) {
-    const long long offset = PartialAt[k];
-    const long long x = RegionLeft + offset % RegionWidth;
-    const long long y = RegionTop + offset / RegionWidth;
-    Blend(Canvas.Rows[static_cast<std::size_t>(y)] + 3 * x, PartialCoverage[k]);
+    const std::int64_t offset = PartialAt[k];
+    const std::int64_t x = RegionLeft + offset % RegionWidth;
+    const std::int64_t y = RegionTop + offset / RegionWidth;
+    Blend(Canvas.Rows[static_cast<std::size_t>(y)] + Channels * x,
+          PartialCoverage[k]);
   }
 }
 
 void CTextCompositor::Blend(std::uint8_t *pixel, int coverage) const {
-  if (coverage == 255) {
+  if (coverage == FullCoverage) {
     // Full coverage mixes nothing of the old colour in.
     pixel[0] = Colour[0];
     pixel[1] = Colour[1];
     pixel[2] = Colour[2];
   } else if (Tables.empty()) {
-    for (int channel = 0; channel < 3; ++channel)
+    for (std::size_t channel = 0; channel < Channels; ++channel)
       pixel[channel] = BlendChannel(pixel[channel], Ink[channel], coverage);
   } else {
     const std::uint8_t *table =
         Tables.data() + static_cast<std::size_t>(coverage) * Levels;
-    for (int channel = 0; channel < 3; ++channel)
+    for (std::size_t channel = 0; channel < Channels; ++channel)
       pixel[channel] = table[channel * Levels * Levels + pixel[channel]];
   }
 }
 
 void CTextCompositor::BuildTables() {
-  Tables.resize(3 * Levels * Levels);
+  Tables.resize(Channels * Levels * Levels);
   std::uint8_t *entry = Tables.data();
-  for (int channel = 0; channel < 3; ++channel)
+  for (std::size_t channel = 0; channel < Channels; ++channel)
     for (std::size_t coverage = 0; coverage < Levels; ++coverage)
       for (std::size_t old = 0; old < Levels; ++old)
         *entry++ = BlendChannel(static_cast<int>(old), Ink[channel],

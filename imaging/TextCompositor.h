@@ -6,6 +6,7 @@
 
 #include "imaging/GlyphSet.h"
 #include "imaging/ImageWriter.h"
+#include "imaging/PenPosition.h"
 
 namespace strixel {
 
@@ -14,11 +15,8 @@ namespace strixel {
 // text colour. Coverage 255 gives the text colour whatever was there.
 std::uint8_t BlendChannel(int old, int ink, int coverage);
 
-// A glyph of a string and the pen it is drawn at (26.6).
-struct PenPosition {
-  FT_UInt Index;
-  FT_Vector Pen;
-};
+// The largest value of a colour channel.
+constexpr int MaxChannel = 255;
 
 // Blends the glyphs of one string into a canvas in one colour. The result
 // is that of blending every glyph in order, but the work is bounded by the
@@ -33,21 +31,24 @@ class CTextCompositor {
 public:
   // (ox, oy) is the canvas pixel of the pen origin; canvas rows grow
   // downwards, FreeType's upwards.
-  CTextCompositor(CImageWriter &canvas, std::uint32_t colour, long long ox,
-                  long long oy);
+  CTextCompositor(CImageWriter &canvas, std::uint32_t colour, std::int64_t ox,
+                  std::int64_t oy);
   void Draw(CGlyphSet &glyphs, const std::vector<PenPosition> &pens);
+  // Blends one pixel (red, green, blue) towards the text colour by coverage
+  // (0 to 255): the blend of every glyph, whichever way it is composited.
+  void Blend(std::uint8_t *pixel, int coverage) const;
 
 private:
   // A glyph box on the canvas: top-left pixel and size.
   struct Placed {
     PenPosition At;
-    long long X, Y, Width, Rows;
-    const GlyphBitmap *Bitmap; // once its run is planned
+    std::int64_t X, Y, Width, Rows;
+    const CGlyphBitmap *Bitmap; // once its run is planned
   };
   // A run of ink of a bitmap row on the canvas.
   struct Span {
-    long long Y; // canvas row
-    long long X; // canvas column of Line[0]
+    std::int64_t Y; // canvas row
+    std::int64_t X; // canvas column of Line[0]
     const std::uint8_t *Line;
   };
 
@@ -64,34 +65,33 @@ private:
                   std::size_t end);
   // The first column in [from, to) of canvas row y whose pixel is final
   // (or is not, with final false), or to.
-  long long NextColumn(long long y, long long from, long long to,
-                       bool final) const;
+  std::int64_t NextColumn(std::int64_t y, std::int64_t from, std::int64_t to,
+                          bool final) const;
   // The bits of canvas row y, one per region column.
-  std::uint64_t *FinalRow(long long y);
+  std::uint64_t *FinalRow(std::int64_t y);
   bool IsFinalEverywhere(const Placed &glyph) const;
   // Hands every stretch of the glyph's bitmap that has ink (and, with
   // onlyOpen, is not final yet) to action.
-  using StretchAction = void (CTextCompositor::*)(const Span &, long long,
-                                                  long long);
+  using StretchAction = void (CTextCompositor::*)(const Span &, std::int64_t,
+                                                  std::int64_t);
   void ForEachInkStretch(const Placed &glyph, bool onlyOpen,
                          StretchAction action);
   // Full coverage sets the colour and makes the pixel final; partial
   // coverage is noted.
-  void NoteStretch(const Span &span, long long from, long long to);
-  void BlendStretch(const Span &span, long long from, long long to);
+  void NoteStretch(const Span &span, std::int64_t from, std::int64_t to);
+  void BlendStretch(const Span &span, std::int64_t from, std::int64_t to);
   void ApplyPartials();
-  void Blend(std::uint8_t *pixel, int coverage) const;
   void BuildTables();
 
   CImageWriter &Canvas;
-  long long CanvasWidth, CanvasHeight;
-  long long OriginX, OriginY;
-  std::uint8_t Colour[3];
-  int Ink[3];
+  std::int64_t CanvasWidth, CanvasHeight;
+  std::int64_t OriginX, OriginY;
+  std::uint8_t Colour[CImageWriter::BytesPerPixel];
+  int Ink[CImageWriter::BytesPerPixel];
   // The region the glyphs reach, and one bit per pixel of it: set once a
   // later glyph has covered the pixel fully.
-  long long RegionLeft = 0, RegionTop = 0, RegionWidth = 0, RegionHeight = 0;
-  long long WordsPerRow = 0;
+  std::int64_t RegionLeft = 0, RegionTop = 0, RegionWidth = 0, RegionHeight = 0;
+  std::int64_t WordsPerRow = 0;
   std::vector<std::uint64_t> Final;
   // Partial coverage of pixels not yet final, in the order found (last
   // glyph first): region offset and coverage.
@@ -104,7 +104,7 @@ private:
   // The coverage bytes of the current run's glyphs, and its bitmaps that
   // the glyph set does not keep.
   std::size_t RunInk = 0;
-  std::deque<GlyphBitmap> RunBitmaps;
+  std::deque<CGlyphBitmap> RunBitmaps;
 };
 
 } // namespace strixel

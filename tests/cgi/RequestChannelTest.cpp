@@ -3,6 +3,7 @@
 // process's own standard output; without one, the process's own are used.
 
 #include "cgi/RequestChannel.h"
+#include "cgi/ChannelScope.h"
 
 #include <gtest/gtest.h>
 

@@ -323,7 +323,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   DebugMode = false;
   // Without the process-wide limits: libFuzzer's -timeout rests on the
   // same timer and signal, and a slow input must be reported by it.
-  const int code = HandleRequest(RequestLimits());
+  const int code = HandleRequest(CgiLimits());
   CheckResponse(code, streams.Output(), request);
   return 0;
 }

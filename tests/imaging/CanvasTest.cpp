@@ -3,6 +3,7 @@
 #include <climits>
 #include <string>
 
+#include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
 
 using namespace strixel;
@@ -35,7 +36,8 @@ TEST(Canvas, IsWhiteAfterCreate) {
   } rows[] = {{1, 1}, {7, 3}, {300, 2}, {2, 300}};
   for (const Row &row : rows) {
     SCOPED_TRACE(std::to_string(row.Width) + "x" + std::to_string(row.Height));
-    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(canvas.Create());
     ASSERT_EQ(canvas.Rows.size(), static_cast<std::size_t>(row.Height));
     EXPECT_EQ(canvas.BitDepth, 8);
@@ -44,7 +46,8 @@ TEST(Canvas, IsWhiteAfterCreate) {
 }
 
 TEST(Canvas, SetPixelStoresRedGreenBlueInThatOrder) {
-  CMyPngWriter canvas(4, 2, nullptr, 96, 96, White, -2);
+  CMyPngWriter canvas(4, 2, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(canvas.Create());
   // The top byte of a colour is ignored.
   canvas.SetPixel(2, 1, 0xAA563412);
@@ -116,7 +119,8 @@ TEST(Canvas, FillRectCoversItsClippedRectangle) {
   };
   for (const FillRow &row : rows) {
     SCOPED_TRACE(row.Name);
-    CMyPngWriter canvas(10, 8, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(10, 8, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(canvas.Create());
     canvas.FillRect(row.X, row.Y, row.Width, row.Height, row.Colour);
     for (int y = 0; y < 8; ++y)
@@ -134,7 +138,8 @@ TEST(Canvas, FillRectCoversItsClippedRectangle) {
 }
 
 TEST(Canvas, FillRectBeforeCreateChangesNothing) {
-  CMyPngWriter canvas(10, 8, nullptr, 96, 96, White, -2);
+  CMyPngWriter canvas(10, 8, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   canvas.FillRect(0, 0, 10, 8, 0x000000);
   EXPECT_TRUE(canvas.Rows.empty());
 }
@@ -164,7 +169,8 @@ TEST(Canvas, CreateRefusesRastersBeyondTheLimits) {
   };
   for (const SizeRow &row : rows) {
     SCOPED_TRACE(std::to_string(row.Width) + "x" + std::to_string(row.Height));
-    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White, -2);
+    CMyPngWriter canvas(row.Width, row.Height, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     EXPECT_EQ(canvas.Create(), row.Accepted);
     EXPECT_EQ(canvas.Rows.size(),
               row.Accepted ? static_cast<std::size_t>(row.Height) : 0u);
@@ -173,19 +179,50 @@ TEST(Canvas, CreateRefusesRastersBeyondTheLimits) {
 
 TEST(Canvas, CreateFailsWhenTheFontCannotBeOpened) {
   // The rows exist by then; the destructor must still free them.
-  CMyPngWriter canvas(20, 10, "/nonexistent/font.ttf", 96, 96, White, -2);
+  CMyPngWriter canvas(20, 10, "/nonexistent/font.ttf", 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   EXPECT_FALSE(canvas.Create());
 }
 
 TEST(Canvas, CreateOpensAFontFileWhenGivenOne) {
   const std::string path =
       std::string(STRIXEL_SOURCE_DIR) + "/imaging/DejaVuSans.ttf";
-  CMyPngWriter canvas(20, 10, path.c_str(), 96, 96, White, -2);
+  CMyPngWriter canvas(20, 10, path.c_str(), 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   EXPECT_TRUE(canvas.Create());
 }
 
+TEST(Canvas, TextEngineStartReportsOurOwnCodes) {
+  // FreeType's codes for a missing file (1) and an unknown format (2) would
+  // read as other request errors: Init answers with the canvas's code.
+  const std::string source = STRIXEL_SOURCE_DIR;
+  const std::string font = source + "/imaging/DejaVuSans.ttf";
+  const std::string notAFont = source + "/imaging/DejaVuSans-LICENSE.txt";
+  struct Row {
+    const char *Name;
+    bool HasOwner;
+    const char *FontPath;
+    int Expected;
+  } rows[] = {
+      {"embedded font", true, nullptr, Success},
+      {"font file", true, font.c_str(), Success},
+      {"no such file", true, "/nonexistent/font.ttf", CannotCreateCanvas},
+      {"not a font", true, notAFont.c_str(), CannotCreateCanvas},
+      {"no owner", false, nullptr, InvalidArgument},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Name);
+    CMyPngWriter canvas(4, 4, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
+    CImageWriter::CFreeTypeLib engine(row.HasOwner ? &canvas : nullptr,
+                                      row.FontPath, 96, 96);
+    EXPECT_EQ(engine.Init(), row.Expected);
+  }
+}
+
 TEST(Canvas, CreateTwiceGivesAFreshWhiteCanvas) {
-  CMyPngWriter canvas(6, 4, nullptr, 96, 96, White, -2);
+  CMyPngWriter canvas(6, 4, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(canvas.Create());
   canvas.FillRect(0, 0, 6, 4, 0x000000);
   ASSERT_TRUE(canvas.Create());

@@ -107,7 +107,7 @@ TEST(GlyphSet, FontEngineOutOfMemoryIsAnAllocationFailure) {
       ASSERT_NE(glyphs.Get(index).Image, nullptr);
     }
     face.Allocations.Refuse = true;
-    GlyphBitmap spare;
+    CGlyphBitmap spare;
     EXPECT_THROW(glyphs.BitmapAt(index, pen, spare), std::bad_alloc);
   }
 }
@@ -126,11 +126,11 @@ TEST(GlyphSet, EveryGlyphOfTheEmbeddedFontLoadsAndRenders) {
         const CGlyphSet::Glyph &loaded = glyphs.Get(glyph);
         ASSERT_TRUE(loaded.Loaded) << "glyph " << index;
         ASSERT_NE(loaded.Image, nullptr) << "glyph " << index;
-        GlyphBox box;
+        CGlyphSet::Box box;
         if (!glyphs.BoxAt(glyph, pen, box))
           continue;
-        GlyphBitmap spare;
-        const GlyphBitmap *bitmap = glyphs.BitmapAt(glyph, pen, spare);
+        CGlyphBitmap spare;
+        const CGlyphBitmap *bitmap = glyphs.BitmapAt(glyph, pen, spare);
         ASSERT_NE(bitmap, nullptr) << "glyph " << index;
         EXPECT_FALSE(bitmap->Coverage.empty()) << "glyph " << index;
       }

@@ -196,7 +196,8 @@ bool MakeRaster(const RasterRow &row, std::unique_ptr<CMyPngWriter> &raster) {
     return false;
   }
   raster = std::make_unique<CMyPngWriter>(image.Width, image.Height, nullptr,
-                                          96, 96, 0xFFFFFF, -2);
+                                          96, 96, 0xFFFFFF,
+                                          CMyPngWriter::DefaultCompression);
   if (!raster->Create())
     return false;
   raster->Clock = FixedClock;

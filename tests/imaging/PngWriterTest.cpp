@@ -164,7 +164,8 @@ void PaintSample(CMyPngWriter &writer) {
 }
 
 TEST(PngWriter, WritesExactlyTheListedChunksInOrder) {
-  CMyPngWriter writer(5, 3, nullptr, 96, 96, White, -2);
+  CMyPngWriter writer(5, 3, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(writer.Create());
   PaintSample(writer);
   int result = -1;
@@ -187,7 +188,8 @@ TEST(PngWriter, HeaderDescribesAnEightBitRgbRaster) {
   } rows[] = {{1, 1}, {5, 3}, {640, 2}, {3, 500}};
   for (const Row &row : rows) {
     SCOPED_TRACE(std::to_string(row.Width) + "x" + std::to_string(row.Height));
-    CMyPngWriter writer(row.Width, row.Height, nullptr, 96, 96, White, -2);
+    CMyPngWriter writer(row.Width, row.Height, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(writer.Create());
     const std::vector<Chunk> chunks = ParseChunks(WriteToMemory(writer));
     ASSERT_FALSE(chunks.empty());
@@ -212,7 +214,8 @@ TEST(PngWriter, HeaderDescribesAnEightBitRgbRaster) {
 }
 
 TEST(PngWriter, PixelsReadBackUnchanged) {
-  CMyPngWriter writer(7, 4, nullptr, 96, 96, White, -2);
+  CMyPngWriter writer(7, 4, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(writer.Create());
   PaintSample(writer);
   writer.DrawString("Ag", 12, 0, 1, 4, 0, 0.0, 0x000000);
@@ -241,7 +244,8 @@ TEST(PngWriter, GammaBelowOneTenthBecomesSevenTenths) {
               {2.2, 220000, 2.2}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Gamma);
-    CMyPngWriter writer(2, 2, nullptr, 96, 96, White, -2);
+    CMyPngWriter writer(2, 2, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(writer.Create());
     EXPECT_EQ(writer.Gamma, 0.5);
     writer.Gamma = row.Gamma;
@@ -276,7 +280,8 @@ TEST(PngWriter, TextChunksCarryTheirKeywordsAndTheTimeOfTIme) {
   };
   for (const TimeRow &row : rows) {
     SCOPED_TRACE(row.Name);
-    CMyPngWriter writer(3, 2, nullptr, 96, 96, White, -2);
+    CMyPngWriter writer(3, 2, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     ASSERT_TRUE(writer.Create());
     writer.Clock = row.Clock;
     const std::vector<Chunk> chunks = ParseChunks(WriteToMemory(writer));
@@ -310,7 +315,13 @@ TEST(PngWriter, CompressionLevelShowsInTheZlibHeader) {
   // 2 for level 6 and 3 for 7 to 9.
   struct Row {
     int Level, HeaderLevel;
-  } rows[] = {{-2, 2}, {6, 2}, {9, 3}, {7, 3}, {4, 1}, {1, 0}, {0, 0}};
+  } rows[] = {{CMyPngWriter::DefaultCompression, 2},
+              {6, 2},
+              {9, 3},
+              {7, 3},
+              {4, 1},
+              {1, 0},
+              {0, 0}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Level);
     CMyPngWriter writer(40, 30, nullptr, 96, 96, White, row.Level);
@@ -332,15 +343,19 @@ TEST(PngWriter, EncoderErrorsAreReturnedWithoutEndingTheProcess) {
     const char *Name;
     int Level;
     bool Unbuffered;
-  } rows[] = {{"write error on an unbuffered stream", -2, true},
-              {"write error at the final flush", -2, false},
+  } rows[] = {{"write error on an unbuffered stream",
+               CMyPngWriter::DefaultCompression, true},
+              {"write error at the final flush",
+               CMyPngWriter::DefaultCompression, false},
               {"compression level the compressor rejects", 42, false}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Name);
     CMyPngWriter writer(64, 64, nullptr, 96, 96, White, row.Level);
     ASSERT_TRUE(writer.Create());
     std::FILE *stream =
-        std::fopen(row.Level == -2 ? "/dev/full" : "/dev/null", "wb");
+        std::fopen(row.Level == CMyPngWriter::DefaultCompression ? "/dev/full"
+                                                                 : "/dev/null",
+                   "wb");
     ASSERT_NE(stream, nullptr);
     if (row.Unbuffered)
       std::setvbuf(stream, nullptr, _IONBF, 0);
@@ -348,9 +363,11 @@ TEST(PngWriter, EncoderErrorsAreReturnedWithoutEndingTheProcess) {
     std::fclose(stream);
     // In memory, an encoder failure leaves what was there before.
     std::string file = "kept";
-    EXPECT_EQ(writer.EncodeImage(file), row.Level == -2 ? Success : Failure);
+    EXPECT_EQ(writer.EncodeImage(file),
+              row.Level == CMyPngWriter::DefaultCompression ? Success
+                                                            : Failure);
     EXPECT_EQ(file.substr(0, 4), "kept");
-    EXPECT_EQ(file.size() > 4, row.Level == -2);
+    EXPECT_EQ(file.size() > 4, row.Level == CMyPngWriter::DefaultCompression);
   }
 }
 
@@ -361,7 +378,8 @@ TEST(PngWriter, RasterThatWasNeverCreatedIsAnEncoderError) {
   } rows[] = {{"not created", 10, 10}, {"refused", 1000001, 1}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Name);
-    CMyPngWriter writer(row.Width, row.Height, nullptr, 96, 96, White, -2);
+    CMyPngWriter writer(row.Width, row.Height, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     if (row.Width > CImageWriter::MaxSidePixels) {
       EXPECT_FALSE(writer.Create());
     }
@@ -413,7 +431,8 @@ TEST(PngWriter, IndependentCheckersAcceptTheFile) {
 }
 
 TEST(PngWriter, OnePixelImageIsAcceptedByPngcheck) {
-  CMyPngWriter writer(1, 1, nullptr, 96, 96, White, -2);
+  CMyPngWriter writer(1, 1, nullptr, 96, 96, White,
+                      CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(writer.Create());
   writer.SetPixel(0, 0, 0x00FF00);
   const std::string png = WriteToMemory(writer);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/MyPngWriter.h"
+#include "imaging/TextCompositor.h"
 #include "support/CgiRunner.h"
 
 using namespace strixel;
@@ -65,17 +66,16 @@ void SaveCanvas(CMyPngWriter &canvas, const std::string &name) {
 struct Canvas {
   CMyPngWriter Writer;
   Canvas(int width, int height)
-      : Writer(width, height, nullptr, 96, 96, White, -2) {
+      : Writer(width, height, nullptr, 96, 96, White,
+               CMyPngWriter::DefaultCompression) {
     EXPECT_TRUE(Writer.Create());
   }
 };
 
 TEST(Text, EmptyTextDrawsNothing) {
   Canvas canvas(60, 40);
-  EXPECT_TRUE(
-      canvas.Writer.DrawString("", FontHeight, 0, 10, 30, 0, 0.0, Black));
-  EXPECT_TRUE(canvas.Writer.DrawStringN("abc", 0, FontHeight, 2, 10, 30, 40,
-                                        0.0, Black));
+  canvas.Writer.DrawString("", FontHeight, 0, 10, 30, 0, 0.0, Black);
+  canvas.Writer.DrawStringN("abc", 0, FontHeight, 2, 10, 30, 40, 0.0, Black);
   EXPECT_FALSE(FindInk(canvas.Writer).Found);
 }
 
@@ -86,10 +86,12 @@ TEST(Text, HeightFallsBackToOneAndAHalfTimesTheFontHeight) {
   } rows[] = {{14, 21}, {15, 22}, {1, 1}, {0, 0}, {-4, -6}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.FontHeight);
-    CMyPngWriter writer(10, 10, nullptr, 96, 96, White, -2);
+    CMyPngWriter writer(10, 10, nullptr, 96, 96, White,
+                        CMyPngWriter::DefaultCompression);
     EXPECT_EQ(writer.GetTextHeight(row.FontHeight), row.Expected);
-    EXPECT_TRUE(
-        writer.DrawString("abc", row.FontHeight, 0, 1, 9, 0, 0.0, Black));
+    // Nor can it draw: the call must leave the canvas alone.
+    writer.DrawString("abc", row.FontHeight, 0, 1, 9, 0, 0.0, Black);
+    EXPECT_TRUE(writer.Rows.empty());
   }
 }
 
@@ -424,34 +426,49 @@ TEST(Text, BlendMixesInvertedChannelsAndTruncates) {
     SCOPED_TRACE(row.Name);
     Canvas canvas(3, 3);
     canvas.Writer.FillRect(0, 0, 3, 3, row.Background);
-    const std::uint8_t coverage[] = {row.Coverage};
-    canvas.Writer.Font.BlendGlyph(coverage, 1, 1, 1, 1, 1, row.Colour);
+    const CTextCompositor compositor(canvas.Writer, row.Colour, 0, 0);
+    compositor.Blend(canvas.Writer.Rows[1] + 3, row.Coverage);
     EXPECT_EQ(canvas.Writer.GetRed(1, 1), row.Red);
     EXPECT_EQ(canvas.Writer.GetGreen(1, 1), row.Green);
     EXPECT_EQ(canvas.Writer.GetBlue(1, 1), row.Blue);
   }
 }
 
-TEST(Text, BlendSkipsPixelsOutsideTheCanvasAndRowPadding) {
-  // Two rows of three coverage bytes, each row padded to five bytes; the
-  // padding must never be drawn, whichever edge of the canvas cuts the
-  // glyph. The canvas is 3 x 2: "#" is full ink, "." untouched.
-  const std::uint8_t coverage[] = {255, 255, 255, 7, 7, 255, 255, 255, 7, 7};
-  const struct {
+TEST(Text, ClippedTextKeepsThePixelsThatFallOnTheCanvas) {
+  // A text across the edges of a small canvas leaves there exactly what it
+  // draws on a larger canvas moved by the margin, so nothing outside is
+  // drawn and nothing inside is lost. Both reference rows stay below 64,
+  // where the pen has no sub-pixel offset, so the two draw the same glyphs.
+  constexpr int Margin = 20;
+  struct Row {
+    const char *Name;
     int X, Y;
-    const char *Pixels; // top row, then bottom row
-  } rows[] = {{-1, 1, "...##."}, {1, 0, ".##.##"}, {0, -1, "###..."}};
-  for (const auto &row : rows) {
-    SCOPED_TRACE(testing::Message() << row.X << ", " << row.Y);
-    Canvas canvas(3, 2);
-    canvas.Writer.Font.BlendGlyph(coverage, 2, 3, 5, row.X, row.Y, Black);
-    std::string pixels;
-    for (int y = 0; y < 2; ++y)
-      for (int x = 0; x < 3; ++x) {
-        const int red = canvas.Writer.GetRed(x, y);
-        pixels += red == 0 ? '#' : red == 255 ? '.' : '?';
+    double Angle;
+  } rows[] = {
+      {"across the left edge", -8, 30, 0.0},
+      {"across the top edge", 4, 12, 0.0},
+      {"across the right and bottom edges", 14, 40, 0.0},
+      {"turned, across the top edge", 12, 20, QuarterTurn},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.Name);
+    Canvas small(30, 30), large(30 + 2 * Margin, 30 + 2 * Margin);
+    small.Writer.DrawString("Wj", 24, 0, row.X, row.Y, 0, row.Angle, Black);
+    large.Writer.DrawString("Wj", 24, 0, row.X + Margin, row.Y + Margin, 0,
+                            row.Angle, Black);
+    ASSERT_TRUE(FindInk(small.Writer).Found);
+    int outside = 0;
+    for (int y = 0; y < large.Writer.Height; ++y)
+      for (int x = 0; x < large.Writer.Width; ++x) {
+        const int sx = x - Margin, sy = y - Margin;
+        if (sx < 0 || sy < 0 || sx >= 30 || sy >= 30) {
+          outside += IsInked(large.Writer, x, y);
+          continue;
+        }
+        ASSERT_EQ(small.Writer.GetRed(sx, sy), large.Writer.GetRed(x, y))
+            << sx << "," << sy;
       }
-    EXPECT_EQ(pixels, row.Pixels);
+    EXPECT_GT(outside, 0);
   }
 }
 
