@@ -11,6 +11,7 @@
 #include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 using namespace strixel;
 
@@ -372,6 +373,7 @@ TEST(PngWriter, RasterThatWasNeverCreatedIsAnEncoderError) {
 }
 
 TEST(PngWriter, IndependentCheckersAcceptTheFile) {
+  STRIXEL_REQUIRE_READERS(Pngcheck);
   CMyPngWriter writer(31, 17, nullptr, 96, 96, White, 9);
   ASSERT_TRUE(writer.Create());
   writer.Clock = FixedClock<1700000000>;
@@ -413,6 +415,7 @@ TEST(PngWriter, IndependentCheckersAcceptTheFile) {
 }
 
 TEST(PngWriter, OnePixelImageIsAcceptedByPngcheck) {
+  STRIXEL_REQUIRE_READERS(Pngcheck);
   CMyPngWriter writer(1, 1, nullptr, 96, 96, White, -2);
   ASSERT_TRUE(writer.Create());
   writer.SetPixel(0, 0, 0x00FF00);
