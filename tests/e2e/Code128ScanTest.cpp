@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ Response Get(const std::string &query, const std::string &name) {
 } // namespace
 
 TEST(Code128Scan, TheDefaultRequestDraws1234567) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   Response r = Get("", "code128-default");
   ASSERT_EQ(r.Result.ExitCode, 0);
   ASSERT_TRUE(IsPngResponse(r.Result.Output));
@@ -39,6 +41,7 @@ TEST(Code128Scan, TheDefaultRequestDraws1234567) {
 }
 
 TEST(Code128Scan, EveryAngleScans) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   struct Row {
     int Angle, Width, Height;
   } rows[] = {{0, DefaultWidth, 200},
@@ -58,6 +61,7 @@ TEST(Code128Scan, EveryAngleScans) {
 }
 
 TEST(Code128Scan, TextsAndSetsScan) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   struct Row {
     std::string Query, Expected;
   } rows[] = {

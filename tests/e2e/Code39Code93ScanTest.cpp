@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 namespace {
 
@@ -170,6 +171,7 @@ const Code39Row Code39Rows[] = {
 };
 
 TEST(Code39Code93ScanTest, Code39ReadsBackAtModuleWidthsAndCheckSettings) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   for (const Code39Row &row : Code39Rows) {
     for (int module : {2, 3}) {
       for (int check : {0, 1}) {
@@ -213,6 +215,7 @@ TEST(Code39Code93ScanTest, Code39ReadsBackAtModuleWidthsAndCheckSettings) {
 }
 
 TEST(Code39Code93ScanTest, Code39WorkedCheckCharacterIsRead) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   Scan scan = DrawAndRead("btype=2&data=CODE39", "code39_worked.png", "Code39");
   ASSERT_EQ(scan.ExitCode, 0);
   EXPECT_EQ(scan.Zbar, "CODE39W");
@@ -240,6 +243,7 @@ const Code93Row Code93Rows[] = {
 };
 
 TEST(Code39Code93ScanTest, Code93ReadsBackAtModuleWidthsAndCheckSettings) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   for (const Code93Row &row : Code93Rows) {
     for (int module : {2, 3}) {
       RgbImage withCheck;
@@ -276,6 +280,7 @@ TEST(Code39Code93ScanTest, Code93ReadsBackAtModuleWidthsAndCheckSettings) {
 
 // Every byte 0 to 127, written as escapes, in groups of 16.
 TEST(Code39Code93ScanTest, FullAsciiTablesReadBack) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   for (int type : {Code39ExtType, Code93ExtType}) {
     for (int first = 0; first < 128; first += 16) {
       std::string data;
@@ -307,6 +312,7 @@ TEST(Code39Code93ScanTest, FullAsciiTablesReadBack) {
 // Code 93's weights restart after 20 (C) and 15 (K); a long text shows
 // that the readers accept the checks past that point.
 TEST(Code39Code93ScanTest, LongCode93TextReadsBack) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   std::string text = "THE QUICK BROWN FOX JUMPS OVER 13 LAZY DOGS";
   Scan scan = DrawAndRead("btype=19&data=" + UrlEncode(text), "code93_long.png",
                           "Code93");

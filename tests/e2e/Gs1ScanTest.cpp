@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ int DefaultWidth(int characters) {
 } // namespace
 
 TEST(Gs1Scan, TheMarkedUpDataScansAsGs1) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   struct Row {
     std::string Name;
     int Type;
@@ -116,6 +118,7 @@ TEST(Gs1Scan, TheMarkedUpDataScansAsGs1) {
 }
 
 TEST(Gs1Scan, UnmarkedTextIsPlainCode128) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   Scan scan = Request("btype=15&data=ABC123", "gs1-128-plain");
   ASSERT_EQ(scan.ExitCode, 0);
   EXPECT_EQ(scan.ZxingIdentifier, "]C0");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ struct ScanRow {
 };
 
 TEST(RetailScan, ReadersDecodeTheFullNumber) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader);
   const ScanRow rows[] = {
       {"EAN-13", "btype=11&data=590123412345", "EAN-13:5901234123457", "EAN-13",
        "5901234123457"},

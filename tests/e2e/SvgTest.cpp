@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 namespace {
 
@@ -340,6 +341,7 @@ void ExpectNoExternalReference(const std::string &document) {
 }
 
 TEST(Svg, SameImageAsThePng) {
+  STRIXEL_REQUIRE_READERS(Zbarimg, ZxingReader, RsvgConvert, Xmllint);
   for (const SvgCase &c : Cases()) {
     SCOPED_TRACE(c.Name + ": " + c.Query);
     const std::string svgQuery =

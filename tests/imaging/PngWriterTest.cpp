@@ -11,6 +11,7 @@
 #include "engine/ErrorCodes.h"
 #include "imaging/MyPngWriter.h"
 #include "support/CgiRunner.h"
+#include "support/Readers.h"
 
 using namespace strixel;
 
@@ -390,6 +391,7 @@ TEST(PngWriter, RasterThatWasNeverCreatedIsAnEncoderError) {
 }
 
 TEST(PngWriter, IndependentCheckersAcceptTheFile) {
+  STRIXEL_REQUIRE_READERS(Pngcheck);
   CMyPngWriter writer(31, 17, nullptr, 96, 96, White, 9);
   ASSERT_TRUE(writer.Create());
   writer.Clock = FixedClock<1700000000>;
@@ -431,6 +433,7 @@ TEST(PngWriter, IndependentCheckersAcceptTheFile) {
 }
 
 TEST(PngWriter, OnePixelImageIsAcceptedByPngcheck) {
+  STRIXEL_REQUIRE_READERS(Pngcheck);
   CMyPngWriter writer(1, 1, nullptr, 96, 96, White,
                       CMyPngWriter::DefaultCompression);
   ASSERT_TRUE(writer.Create());

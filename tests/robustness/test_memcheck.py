@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """valgrind memcheck over one request of each barcode type.
 
 Every request, and a few that take the other roads through the program
@@ -6,12 +5,14 @@ Every request, and a few that take the other roads through the program
 exit code it ends with unchecked, and memcheck must report no error and no
 leaked or still reachable block.
 
-Usage: run_memcheck.py --cgi PATH --out FOLDER
+Each request is a test case; memcheck's log of request N is
+FOLDER/memcheck-NN.log. Options: --cgi PATH --out FOLDER
 """
 
-import argparse
 import os
 import sys
+
+import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -44,34 +45,21 @@ def requests():
                                "content_length": "2147483647"}, 1)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cgi", required=True)
-    parser.add_argument("--out", required=True)
-    args = parser.parse_args()
-    os.makedirs(args.out, exist_ok=True)
-
-    passed, failed = 0, []
-    for n, (label, case, want) in enumerate(requests()):
-        log = os.path.join(args.out, "memcheck-%02d.log" % n)
-        wrapper = ["valgrind", "--quiet", "--log-file=" + log,
-                   "--error-exitcode=%d" % VALGRIND_ERROR,
-                   "--leak-check=full", "--show-leak-kinds=all",
-                   "--errors-for-leak-kinds=all", "--track-origins=yes"]
-        result = run_cgi(args.cgi, case, timeout=300, limit_bytes=0,
-                         wrapper=wrapper)
-        with open(log) as f:
-            report = f.read()
-        if result.code == want and not report.strip():
-            passed += 1
-            print("PASS memcheck %s" % label)
-        else:
-            failed.append(label)
-            print("FAIL memcheck %s: exit %r (expected %d), see %s\n%s" %
-                  (label, result.code, want, log, report[:3000]))
-    print("memcheck: %d passed, %d failed" % (passed, len(failed)))
-    return 1 if failed else 0
+REQUESTS = list(requests())
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+@pytest.mark.parametrize("n", range(len(REQUESTS)),
+                         ids=[r[0].replace(" ", "-") for r in REQUESTS])
+def test_memcheck_reports_nothing(cgi, out, n):
+    label, case, want = REQUESTS[n]
+    log = os.path.join(out, "memcheck-%02d.log" % n)
+    wrapper = ["valgrind", "--quiet", "--log-file=" + log,
+               "--error-exitcode=%d" % VALGRIND_ERROR,
+               "--leak-check=full", "--show-leak-kinds=all",
+               "--errors-for-leak-kinds=all", "--track-origins=yes"]
+    result = run_cgi(cgi, case, timeout=300, limit_bytes=0, wrapper=wrapper)
+    with open(log) as f:
+        report = f.read()
+    assert result.code == want and not report.strip(), (
+        "memcheck %s: exit %r (expected %d), see %s\n%s" %
+        (label, result.code, want, log, report[:3000]))

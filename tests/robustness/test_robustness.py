@@ -1,21 +1,24 @@
-#!/usr/bin/python3
-"""Runs a few thousand generated requests against strixel.cgi.
+"""A few thousand generated requests against strixel.cgi.
 
 Each request runs in its own process under an address-space limit and must
 end within the time limit with a request error code (never a signal),
 writing nothing, a complete image response or an HTML page; a failure
 without debug writes nothing, and nothing is ever written to standard
-error. The fuzz corpus and the saved fuzz findings are replayed too.
+error. The fuzz corpus and the saved fuzz findings are replayed too. Each
+request is a test case, named by its index and how it was made; a failing
+one prints the command that runs it again. The requests run --jobs at a
+time, all before the first case is judged.
 
-Usage: run_robustness.py --cgi PATH [--seed N] [--count N] [--jobs N]
-                         [--limit-mib N] [--timeout S] [--show INDEX]
+Options: --cgi PATH [--seed N] [--count N] [--jobs N] [--limit-mib N]
+         [--timeout S]
 """
 
-import argparse
 import concurrent.futures
 import os
 import shlex
 import sys
+
+import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -88,11 +91,11 @@ def reproducer(case):
                                                case.get("body", b"")[:300])
 
 
-def check_one(args, help_page, index, case):
-    result = run_cgi(args.cgi, case, timeout=args.timeout,
-                     limit_bytes=args.limit_mib * 1024 * 1024)
+def check_one(cgi, timeout, limit_mib, help_page, case):
+    result = run_cgi(cgi, case, timeout=timeout,
+                     limit_bytes=limit_mib * 1024 * 1024)
     if result.timed_out:
-        return "did not end within %d s" % args.timeout, result
+        return "did not end within %d s" % timeout, result
     if result.signal:
         return "ended by signal %d" % result.signal, result
     if result.errors:
@@ -104,59 +107,57 @@ def check_one(args, help_page, index, case):
     return None, result
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cgi", required=True)
-    parser.add_argument("--seed", type=int, default=20240101)
-    parser.add_argument("--count", type=int, default=3000)
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
-    parser.add_argument("--limit-mib", type=int, default=512,
-                        help="address-space limit; 0 for none (sanitizers)")
-    parser.add_argument("--timeout", type=int, default=10)
-    parser.add_argument("--show", type=int, default=None,
-                        help="print one request and how to run it")
-    args = parser.parse_args()
+def all_cases(config):
+    return (generate(config.getoption("seed"), config.getoption("count")) +
+            list(fuzz_file_requests()))
 
-    cases = generate(args.seed, args.count) + list(fuzz_file_requests())
-    if args.show is not None:
-        print(cases[args.show]["label"])
-        print(reproducer(cases[args.show]))
-        return 0
 
-    help_run = run_cgi(args.cgi, {"method": "GET", "query": b"help=1"})
-    help_page = help_run.output
-    if help_run.code != 0 or not help_page.startswith(b"Content-type: text/"):
-        print("the help request itself failed: %r" % help_run.code)
-        return 1
+def pytest_generate_tests(metafunc):
+    if "index" in metafunc.fixturenames:
+        cases = all_cases(metafunc.config)
+        metafunc.parametrize(
+            "index", range(len(cases)),
+            ids=["%d-%s" % (i, c["label"].encode("ascii", "backslashreplace")
+                            .decode()) for i, c in enumerate(cases)])
 
-    failures = []
+
+@pytest.fixture(scope="module")
+def help_page(cgi):
+    help_run = run_cgi(cgi, {"method": "GET", "query": b"help=1"})
+    assert help_run.code == 0, "the help request itself failed"
+    assert help_run.output.startswith(b"Content-type: text/")
+    return help_run.output
+
+
+@pytest.fixture(scope="module")
+def outcomes(pytestconfig, cgi, help_page, note):
+    """Every case run: (problem or None, result) by index."""
+    cases = all_cases(pytestconfig)
+    timeout = pytestconfig.getoption("timeout") or 10
+    limit_mib = pytestconfig.getoption("limit_mib")
+    with concurrent.futures.ThreadPoolExecutor(
+            pytestconfig.getoption("jobs")) as pool:
+        done = list(pool.map(
+            lambda c: check_one(cgi, timeout, limit_mib, help_page, c),
+            cases))
     codes = {}
-    slowest = (0.0, None)
-    with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-        futures = {pool.submit(check_one, args, help_page, i, c): i
-                   for i, c in enumerate(cases)}
-        for future in concurrent.futures.as_completed(futures):
-            i = futures[future]
-            problem, result = future.result()
-            codes[result.code] = codes.get(result.code, 0) + 1
-            if result.seconds > slowest[0]:
-                slowest = (result.seconds, i)
-            if problem:
-                failures.append((i, problem))
-
-    for i, problem in sorted(failures):
-        print("FAIL #%d %s: %s" % (i, cases[i]["label"], problem))
-        print("     " + reproducer(cases[i]))
-    print("exit codes: " + ", ".join(
+    for _, result in done:
+        codes[result.code] = codes.get(result.code, 0) + 1
+    slowest = max(range(len(done)), key=lambda i: done[i][1].seconds)
+    note("robustness exit codes: " + ", ".join(
         "%s: %d" % (k, v) for k, v in sorted(codes.items(),
                                              key=lambda kv: str(kv[0]))))
-    print("slowest request: %.2f s (#%s %s)" % (
-        slowest[0], slowest[1],
-        cases[slowest[1]]["label"] if slowest[1] is not None else ""))
-    print("robustness: %d passed, %d failed" % (len(cases) - len(failures),
-                                               len(failures)))
-    return 1 if failures else 0
+    note("robustness slowest request: %.2f s (#%d %s)" % (
+        done[slowest][1].seconds, slowest, cases[slowest]["label"]))
+    return cases, done
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+def test_the_help_page_answers(help_page):
+    assert help_page
+
+
+def test_request(outcomes, index):
+    cases, done = outcomes
+    problem, _ = done[index]
+    assert problem is None, "%s\n  again: %s" % (problem,
+                                                  reproducer(cases[index]))

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """Sweeps an address-space limit over text-heavy requests.
 
 Under every limit a request must end with the image it gives without a
@@ -14,13 +13,14 @@ lack of memory stops reaching the text, so the sweep stays short. Where the
 outcome changes between two coarse steps, the limits between them are tried
 in fine steps.
 
-Usage: run_memory_sweep.py --cgi PATH [--jobs N] [--timeout S]
+Each request is a test case. Options: --cgi PATH [--jobs N] [--timeout S]
 """
 
-import argparse
 import concurrent.futures
 import os
 import sys
+
+import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -147,28 +147,13 @@ def sweep(cgi, name, query, first, coarse, fine, jobs, timeout):
     return faults, len(seen)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--cgi", required=True)
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
-    parser.add_argument("--timeout", type=float, default=30)
-    args = parser.parse_args()
-    failed = False
-    for name, query, first, coarse, fine in REQUESTS:
-        faults, runs = sweep(args.cgi, name, query, first, coarse, fine,
-                             args.jobs, args.timeout)
-        print("%s: %d limits from %d MiB, steps of %g and %g KiB, "
-              "%d faults" % (name, runs, first // MIB, coarse / 1024,
-                             fine / 1024, len(faults)))
-        for fault in faults:
-            print("  " + fault)
-        failed = failed or bool(faults)
-    if failed:
-        print("FAIL: a limit gave a wrong image or a partial answer")
-        return 1
-    print("PASS: every limit gave the image or an error with no output")
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+@pytest.mark.parametrize("name,query,first,coarse,fine", REQUESTS,
+                         ids=[r[0].replace(" ", "-") for r in REQUESTS])
+def test_every_limit_gives_the_image_or_an_error_with_no_output(
+        pytestconfig, cgi, note, name, query, first, coarse, fine):
+    faults, runs = sweep(cgi, name, query, first, coarse, fine,
+                         pytestconfig.getoption("jobs"),
+                         pytestconfig.getoption("timeout") or 30)
+    note("%s: %d limits from %d MiB, steps of %g and %g KiB, %d faults" %
+         (name, runs, first // MIB, coarse / 1024, fine / 1024, len(faults)))
+    assert not faults, "\n".join(faults)

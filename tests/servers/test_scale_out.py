@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """nginx as load balancer and cache in front of two lighttpd CGI hosts.
 
 nginx is configured with the snippet of docs/scale-out.md, the two hosts
@@ -9,17 +8,19 @@ debug=1 request's error page and the help page are never cached; under
 wrk load no request fails while one host is stopped mid-run; during a wrk
 run of one repeated request the hosts see at most one request.
 The requests per second of each run are printed, not checked: they depend
-on the machine.
+on the machine. The load tests run in the order written: the one that
+stops a host comes after those that need both.
 
-Usage: run_scale_out_tests.py --cgi PATH --out FOLDER [--seconds N]
+Options: --cgi PATH --out FOLDER [--seconds N]
 """
 
-import argparse
 import os
 import re
 import subprocess
 import sys
 import time
+
+import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -27,7 +28,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import readme_snippets  # noqa: E402
 import web_servers  # noqa: E402
-from run_server_tests import Results, http_request  # noqa: E402
+from run_server_tests import http_request  # noqa: E402
 from strixel_cgi import PNG_HEADER, Png, run_cgi  # noqa: E402
 from web_servers import CGI_PATH  # noqa: E402
 
@@ -136,46 +137,69 @@ def request(port, method, path, body=None):
     return http_request(port, method, path, body, header="X-Cache-Status")
 
 
-def check_cache(results, balancer, cgi):
+@pytest.fixture(scope="module")
+def hosts(cgi, out):
+    with Host(os.path.join(out, "host-a"), cgi) as a, \
+            Host(os.path.join(out, "host-b"), cgi) as b:
+        yield [a, b]
+
+
+@pytest.fixture(scope="module")
+def balancer(cgi, out, hosts):
+    with Balancer(os.path.join(out, "balancer"), cgi, hosts) as balancer:
+        yield balancer
+
+
+@pytest.fixture(scope="module")
+def repeated_get(cgi, balancer):
+    """The same GET twice through the balancer: the image the program
+    draws, the answers, and how many requests reached the hosts."""
     direct = run_cgi(cgi, {"method": "GET", "query": QUERY.encode()})
     drawn = Png(direct.output[len(PNG_HEADER):])
     before = balancer.sent_to()
-    statuses = []
-    for _ in range(2):
-        status, ctype, cache, body = request(balancer.port, "GET",
-                                             CGI_PATH + "?" + QUERY)
-        statuses.append(cache)
-        same = status == 200 and ctype == "image/png" and (
-            Png(body).raster, Png(body).width) == (drawn.raster, drawn.width)
-        results.check("GET through the balancer (%s) draws as the program" %
-                      cache, same, "%d %s" % (status, ctype))
-    results.check("a repeated GET: MISS, then HIT, one request to the hosts",
-                  statuses == ["MISS", "HIT"] and
-                  balancer.sent_to() - before == 1,
-                  "%r, hosts saw %d" % (statuses, balancer.sent_to() - before))
-    # Answers with 200 that are no image: a failed request's debug page and
-    # the help page. Each must reach a host every time.
-    for label, query in (("a failed debug=1 request", FAILING_DEBUG_QUERY),
-                         ("the help page", "help=1")):
-        before = balancer.sent_to()
-        answers = [request(balancer.port, "GET", CGI_PATH + "?" + query)[:3]
-                   for _ in range(2)]
-        results.check("%s is never cached: both reach a host" % label,
-                      all(status == 200 and ctype.startswith("text/html") and
-                          cache != "HIT" for status, ctype, cache in answers)
-                      and balancer.sent_to() - before == 2,
-                      "%r, hosts saw %d" % (answers,
-                                            balancer.sent_to() - before))
+    answers = [request(balancer.port, "GET", CGI_PATH + "?" + QUERY)
+               for _ in range(2)]
+    return drawn, answers, balancer.sent_to() - before
+
+
+@pytest.mark.parametrize("n", [0, 1], ids=["first", "repeated"])
+def test_get_through_the_balancer_draws_as_the_program(repeated_get, n):
+    drawn, answers, _ = repeated_get
+    status, ctype, cache, body = answers[n]
+    assert (status, ctype) == (200, "image/png"), cache
+    assert (Png(body).raster, Png(body).width) == (drawn.raster, drawn.width)
+
+
+def test_a_repeated_get_is_a_miss_then_a_hit_one_request_to_the_hosts(
+        repeated_get):
+    _, answers, sent = repeated_get
+    assert [cache for _, _, cache, _ in answers] == ["MISS", "HIT"]
+    assert sent == 1
+
+
+# Answers with 200 that are no image: a failed request's debug page and the
+# help page. Each must reach a host every time.
+@pytest.mark.parametrize("query", [FAILING_DEBUG_QUERY, "help=1"],
+                         ids=["a-failed-debug-request", "the-help-page"])
+def test_never_cached_both_reach_a_host(balancer, query):
+    before = balancer.sent_to()
+    answers = [request(balancer.port, "GET", CGI_PATH + "?" + query)[:3]
+               for _ in range(2)]
+    for status, ctype, cache in answers:
+        assert status == 200 and ctype.startswith("text/html"), answers
+        assert cache != "HIT", answers
+    assert balancer.sent_to() - before == 2
+
+
+def test_a_post_is_never_cached_both_reach_a_host(balancer):
     before = balancer.sent_to()
     statuses = []
     for _ in range(2):
         status, ctype, cache, _ = request(balancer.port, "POST", CGI_PATH,
                                           QUERY.encode())
         statuses.append((status, ctype, cache))
-    results.check("a POST is never cached: both reach a host",
-                  statuses == [(200, "image/png", "")] * 2 and
-                  balancer.sent_to() - before == 2,
-                  "%r, hosts saw %d" % (statuses, balancer.sent_to() - before))
+    assert statuses == [(200, "image/png", "")] * 2
+    assert balancer.sent_to() - before == 2
 
 
 def start_wrk(port, seconds, path, script, *script_args):
@@ -206,86 +230,79 @@ def describe(result):
              result["timeout"]))
 
 
-def check_load(results, balancer, hosts, out, seconds):
+# The requests per second of each load run, noted at the end.
+RATES = {}
+
+
+@pytest.fixture(scope="module")
+def seconds(pytestconfig):
+    return pytestconfig.getoption("seconds") or 4
+
+
+@pytest.fixture(scope="module")
+def scripts(out, note):
+    """wrk's scripts: requests of their own, and wrk's own request
+    repeated (only the counts of the script)."""
     script = os.path.join(out, "requests.lua")
     with open(script, "w") as f:
         f.write(WRK_SCRIPT)
-    # wrk's own request, repeated: only the counts of the script.
     repeat = os.path.join(out, "repeat.lua")
     with open(repeat, "w") as f:
         f.write(WRK_SCRIPT[WRK_SCRIPT.index("function done"):])
-    port = balancer.port
-    rates = {}
+    yield script, repeat
+    for name, rate in RATES.items():
+        note("requests per second, %s: %.0f" % (name, rate))
+    if "cached" in RATES and RATES.get("uncached"):
+        note("the cache answers %.0f times the uncached rate" %
+             (RATES["cached"] / RATES["uncached"]))
 
-    uncached = wrk_result(start_wrk(port, seconds, CGI_PATH, script, "a"),
-                          seconds)
-    rates["uncached"] = uncached["rate"]
-    results.check("uncached load, two hosts: no request fails",
-                  uncached["failed"] == 0 and uncached["requests"] > 0,
-                  describe(uncached))
 
+def test_uncached_load_two_hosts_no_request_fails(balancer, scripts,
+                                                  seconds):
+    uncached = wrk_result(start_wrk(balancer.port, seconds, CGI_PATH,
+                                    scripts[0], "a"), seconds)
+    RATES["uncached"] = uncached["rate"]
+    assert uncached["failed"] == 0 and uncached["requests"] > 0, \
+        describe(uncached)
+
+
+def test_a_repeated_request_under_load_is_answered_by_the_cache(
+        balancer, scripts, seconds):
     # Requests of the run before may still be on their way: count only
     # this run's request.
     before = balancer.sent_to(query=QUERY)
-    cached = wrk_result(start_wrk(port, seconds, CGI_PATH + "?" + QUERY,
-                                  repeat), seconds)
-    rates["cached"] = cached["rate"]
-    results.check("a repeated request under load: answered by the cache",
-                  cached["failed"] == 0 and cached["requests"] > 0 and
-                  balancer.sent_to(query=QUERY) == before,
-                  "%s; hosts saw %d" % (describe(cached),
-                                        balancer.sent_to(query=QUERY) -
-                                        before))
+    cached = wrk_result(start_wrk(balancer.port, seconds,
+                                  CGI_PATH + "?" + QUERY, scripts[1]),
+                        seconds)
+    RATES["cached"] = cached["rate"]
+    assert cached["failed"] == 0 and cached["requests"] > 0, \
+        describe(cached)
+    assert balancer.sent_to(query=QUERY) == before
 
-    # Twice as long, and the second host stopped half way.
-    process = start_wrk(port, 2 * seconds, CGI_PATH, script, "b", "mixed")
+
+@pytest.fixture(scope="module")
+def failover(balancer, hosts, scripts, seconds):
+    """A run twice as long, the second host stopped half way: its result
+    and how many requests the stopped host had seen."""
+    process = start_wrk(balancer.port, 2 * seconds, CGI_PATH, scripts[0],
+                        "b", "mixed")
     time.sleep(seconds)
     stopped_at = balancer.sent_to(hosts[1])
     hosts[1].stop()
-    failover = wrk_result(process, 2 * seconds)
-    rates["one host stopped mid-run"] = failover["rate"]
-    results.check("a host stopped under GET and POST load: no request fails",
-                  failover["failed"] == 0 and stopped_at > 0,
-                  "%s; the stopped host had seen %d" % (describe(failover),
-                                                        stopped_at))
-
-    one = wrk_result(start_wrk(port, seconds, CGI_PATH, script, "c"),
-                     seconds)
-    rates["one host down"] = one["rate"]
-    results.check("uncached load, one host down: no request fails",
-                  one["failed"] == 0 and one["requests"] > 0, describe(one))
-    return rates
+    result = wrk_result(process, 2 * seconds)
+    RATES["one host stopped mid-run"] = result["rate"]
+    return result, stopped_at
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cgi", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--seconds", type=int, default=4)
-    args = parser.parse_args()
-    cgi = os.path.abspath(args.cgi)
-    out = os.path.abspath(args.out)
-    os.makedirs(out, exist_ok=True)
-
-    results = Results()
-    rates = {}
-    try:
-        with Host(os.path.join(out, "host-a"), cgi) as a, \
-                Host(os.path.join(out, "host-b"), cgi) as b, \
-                Balancer(os.path.join(out, "balancer"), cgi,
-                         [a, b]) as balancer:
-            check_cache(results, balancer, cgi)
-            rates = check_load(results, balancer, [a, b], out, args.seconds)
-    except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
-        results.check("the balancer and its hosts start and serve", False,
-                      str(e))
-    for name, rate in rates.items():
-        print("requests per second, %s: %.0f" % (name, rate))
-    if "cached" in rates and rates.get("uncached"):
-        print("the cache answers %.0f times the uncached rate" %
-              (rates["cached"] / rates["uncached"]))
-    return results.finish("scale-out")
+def test_a_host_stopped_under_get_and_post_load_no_request_fails(failover):
+    result, stopped_at = failover
+    assert result["failed"] == 0, describe(result)
+    assert stopped_at > 0, "the stopped host had seen no request"
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+def test_uncached_load_one_host_down_no_request_fails(balancer, scripts,
+                                                      seconds, failover):
+    one = wrk_result(start_wrk(balancer.port, seconds, CGI_PATH,
+                               scripts[0], "c"), seconds)
+    RATES["one host down"] = one["rate"]
+    assert one["failed"] == 0 and one["requests"] > 0, describe(one)

@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """nginx as load balancer and cache in front of two FastCGI hosts.
 
 nginx is configured with the FastCGI snippet of docs/scale-out.md, each
@@ -7,16 +6,18 @@ document's spawn-fcgi lines. Checked: a repeated GET is answered by the
 cache with the pixels the program draws; a POST is never cached; a request
 the program fails is answered 502 after one host only, and leaves no host
 out; under wrk load no request fails while one host is stopped mid-run.
+The cache tests are those of test_scale_out.py, run against this balancer.
 
-Usage: run_fastcgi_scale_out.py --cgi PATH --out FOLDER [--seconds N]
+Options: --cgi PATH --out FOLDER [--seconds N]
 """
 
-import argparse
 import os
 import signal
 import subprocess
 import sys
 import time
+
+import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -24,10 +25,15 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import fastcgi_servers  # noqa: E402
 import readme_snippets  # noqa: E402
-import run_scale_out_tests as scale  # noqa: E402
+import test_scale_out as scale  # noqa: E402
 import web_servers  # noqa: E402
-from run_server_tests import Results  # noqa: E402
 from web_servers import CGI_PATH  # noqa: E402
+# The same cache tests, collected here again with this module's balancer.
+from test_scale_out import (  # noqa: E402,F401
+    repeated_get, test_a_post_is_never_cached_both_reach_a_host,
+    test_a_repeated_get_is_a_miss_then_a_hit_one_request_to_the_hosts,
+    test_get_through_the_balancer_draws_as_the_program,
+    test_never_cached_both_reach_a_host)
 
 
 class Host:
@@ -110,23 +116,63 @@ http {{
             return f.read().splitlines()[-1].split(" ")[0]
 
 
-def check_failure(results, balancer):
+@pytest.fixture(scope="module")
+def program():
+    """The program copied where the hosts' unprivileged user reaches it."""
+    root = fastcgi_servers.own_root()
+    program = os.path.join(root, "strixel.cgi")
+    yield program
+    subprocess.run(["rm", "-rf", root])
+
+
+@pytest.fixture(scope="module")
+def hosts(cgi, out, program):
+    subprocess.run(["cp", cgi, program], check=True)
+    os.chmod(program, 0o755)
+    started = []
+    try:
+        for i in (1, 2):
+            started.append(Host(os.path.join(out, "host%d" % i), program))
+        yield started
+    finally:
+        for host in started:
+            host.stop()
+
+
+@pytest.fixture(scope="module")
+def balancer(cgi, out, hosts):
+    with Balancer(os.path.join(out, "balancer"), cgi, hosts) as balancer:
+        yield balancer
+
+
+@pytest.fixture(scope="module")
+def failed_request(balancer):
+    """A request the program fails: its status and the hosts it went to."""
     query = "btype=11&data=abc"
-    status, ctype, cache, body = scale.request(balancer.port, "GET",
-                                               CGI_PATH + "?" + query)
-    upstreams = balancer.last_upstreams()
-    results.check("a request the program fails: 502 from one host only",
-                  status == 502 and "," not in upstreams,
-                  "%d, upstreams %s" % (status, upstreams))
+    status, _, _, _ = scale.request(balancer.port, "GET",
+                                    CGI_PATH + "?" + query)
+    return status, balancer.last_upstreams()
+
+
+def test_a_request_the_program_fails_is_502_from_one_host_only(
+        failed_request):
+    status, upstreams = failed_request
+    assert status == 502
+    assert "," not in upstreams, upstreams
+
+
+def test_after_a_failed_request_both_hosts_still_get_requests(
+        balancer, failed_request):
     seen = set()
     for n in range(6):
         scale.request(balancer.port, "GET", CGI_PATH + "?data=after%d" % n)
         seen.add(balancer.last_upstreams())
-    results.check("after it, both hosts still get requests", len(seen) == 2,
-                  repr(seen))
+    assert len(seen) == 2, seen
 
 
-def check_load(results, balancer, hosts, out, seconds):
+def test_get_and_post_under_load_one_host_stopped_no_request_fails(
+        pytestconfig, balancer, hosts, out, note):
+    seconds = pytestconfig.getoption("seconds") or 6
     script = os.path.join(out, "requests.lua")
     with open(script, "w") as f:
         f.write(scale.WRK_SCRIPT)
@@ -135,42 +181,6 @@ def check_load(results, balancer, hosts, out, seconds):
     time.sleep(seconds / 3)
     hosts[1].stop()
     result = scale.wrk_result(wrk, seconds)
-    print("load, one host stopped mid-run: " + scale.describe(result))
-    results.check("GET and POST under load, one host stopped mid-run: no "
-                  "request fails", result["failed"] == 0 and
-                  result["requests"] > 0, scale.describe(result))
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cgi", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--seconds", type=int, default=6)
-    args = parser.parse_args()
-    out = os.path.abspath(args.out)
-    os.makedirs(out, exist_ok=True)
-    results = Results()
-    root = fastcgi_servers.own_root()
-    program = os.path.join(root, "strixel.cgi")
-    subprocess.run(["cp", os.path.abspath(args.cgi), program], check=True)
-    os.chmod(program, 0o755)
-    hosts = []
-    try:
-        hosts = [Host(os.path.join(out, "host%d" % i), program)
-                 for i in (1, 2)]
-        with Balancer(os.path.join(out, "balancer"), args.cgi,
-                      hosts) as balancer:
-            scale.check_cache(results, balancer, os.path.abspath(args.cgi))
-            check_failure(results, balancer)
-            check_load(results, balancer, hosts, out, args.seconds)
-    except (RuntimeError, OSError) as e:
-        results.check("balancer and FastCGI hosts start", False, str(e))
-    finally:
-        for host in hosts:
-            host.stop()
-        subprocess.run(["rm", "-rf", root])
-    return results.finish("fastcgi scale-out")
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    note("fastcgi load, one host stopped mid-run: " + scale.describe(result))
+    assert result["failed"] == 0 and result["requests"] > 0, \
+        scale.describe(result)
