@@ -127,9 +127,22 @@ http {{
         """How many requests (of the query, if given) went to a host (to
         that one, if given)."""
         address = "127.0.0.1:%d" % host.port if host else "127.0.0.1:"
-        with open(os.path.join(self.folder, "access.log")) as f:
-            return sum(1 for line in f if address in line and
-                       (query is None or line.endswith("?" + query + "\n")))
+
+        def count():
+            with open(os.path.join(self.folder, "access.log")) as f:
+                return sum(1 for line in f if address in line and (
+                    query is None or line.endswith("?" + query + "\n")))
+        # nginx logs a request after its answer has gone out, so a client
+        # can read the log before the line of its last request is in it:
+        # count until two looks a moment apart agree.
+        seen = count()
+        for _ in range(20):
+            time.sleep(0.1)
+            again = count()
+            if again == seen:
+                break
+            seen = again
+        return seen
 
 
 def request(port, method, path, body=None):
