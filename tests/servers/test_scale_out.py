@@ -28,7 +28,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import readme_snippets  # noqa: E402
 import web_servers  # noqa: E402
-from run_server_tests import http_request  # noqa: E402
+from server_checks import http_request  # noqa: E402
 from strixel_cgi import PNG_HEADER, Png, run_cgi  # noqa: E402
 from web_servers import CGI_PATH  # noqa: E402
 
