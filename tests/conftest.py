@@ -18,6 +18,9 @@ def pytest_addoption(parser):
                     help="seed of the generated requests")
     group.addoption("--count", type=int, default=3000,
                     help="how many requests to generate")
+    group.addoption("--requests", type=int, default=600,
+                    help="how many random requests go through a FastCGI "
+                    "pool")
     group.addoption("--jobs", type=int, default=os.cpu_count() or 2,
                     help="requests run at once")
     group.addoption("--limit-mib", type=int, default=512,

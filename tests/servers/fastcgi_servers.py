@@ -9,7 +9,7 @@ same /cgi-bin/strixel.cgi as the CGI servers of web_servers.py:
                  the way the systemd units in systemd/ start it (or by the
                  README's spawn-fcgi lines);
   apache-proxy   Apache with mod_proxy_fcgi to that pool (which README.md
-                 advises against: see run_fastcgi_tests.py).
+                 advises against: see test_fastcgi.py).
 
 Everything listens on 127.0.0.1 or on sockets in the server's folder, runs
 as a child of the test and is stopped by its process id.
@@ -20,6 +20,7 @@ import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -34,6 +35,29 @@ UNITS = os.path.join(ROOT, "systemd")
 PROGRAM = readme_snippets.CGI_FOLDER + "/strixel.cgi"
 POOL_SOCKET = "/run/strixel/fastcgi.socket"
 POOL_PID = "/run/strixel/fastcgi.pid"
+# Sends one CGI request, from its environment and standard input, to a
+# FastCGI socket.
+CGI_FCGI = "/usr/bin/cgi-fcgi"
+
+
+def without_time_stamps(output):
+    """A response with the PNG's tIME chunk and its time text left out: the
+    only bytes two runs of the same request may differ in."""
+    start = output.find(b"\x89PNG\r\n\x1a\n")
+    if start < 0:
+        return output
+    kept = [output[:start + 8]]
+    at = start + 8
+    while at + 8 <= len(output):
+        length, kind = struct.unpack(">I4s", output[at:at + 8])
+        chunk = output[at:at + 12 + length]
+        at += 12 + length
+        if kind == b"tIME":
+            continue
+        if kind == b"tEXt" and chunk[8:].startswith(b"Creation Time\0"):
+            continue
+        kept.append(chunk)
+    return b"".join(kept) + output[at:]
 
 
 def unit(name):

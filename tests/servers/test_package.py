@@ -49,8 +49,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import readme_snippets  # noqa: E402
 import web_servers  # noqa: E402
-from run_fastcgi_tests import CGI_FCGI, without_time_stamps  # noqa: E402
-from run_server_tests import http_request  # noqa: E402
+from fastcgi_servers import CGI_FCGI, without_time_stamps  # noqa: E402
+from server_checks import http_request  # noqa: E402
 from strixel_cgi import PNG_HEADER, Png, run_cgi  # noqa: E402
 
 DOC = os.path.join(ROOT, "docs", "scale-out.md")

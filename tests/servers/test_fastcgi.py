@@ -1,4 +1,3 @@
-#!/usr/bin/python3
 """The program's FastCGI mode, alone and behind real web servers.
 
 1. Carry-over: a large randomised set of requests (types, sizes, angles,
@@ -12,53 +11,52 @@
    front of the program's own pool, started as the systemd units in
    systemd/ start it and by README.md's spawn-fcgi lines. Through each: one
    request of every type as drawn by the program run directly, the help
-   page, the error pages, failures without debug, the length limit.
+   page, the error pages, failures without debug, the length limit (the
+   checks of server_checks.py, shared with the CGI servers).
 3. Under load through each server: a worker killed in the middle (no other
    request fails, the worker is replaced), and hostile requests mixed in
    (the costliest requests, a POST whose body never comes): every ordinary
    request is answered.
 
-Usage: run_fastcgi_tests.py --cgi PATH --out FOLDER [--requests N]
+Each server runs for the tests of its own parameter, then stops; -k with a
+server's name (nginx-fastcgi, apache-fcgid, ...) runs one.
+
+Options: --cgi PATH --out FOLDER [--requests N]
 """
 
-import argparse
+import http.client
 import os
 import random
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import http.client
+
+import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "robustness"))
 
 import fastcgi_servers  # noqa: E402
-import run_server_tests  # noqa: E402
-from run_server_tests import Results, http_request  # noqa: E402
+from fastcgi_servers import CGI_FCGI, without_time_stamps  # noqa: E402
+# The checks every server must pass, collected here with this module's
+# servers.
+from server_checks import (  # noqa: E402,F401
+    http_request, test_failing_request_fails_directly,
+    test_failing_request_with_debug_gets_the_error_page,
+    test_failing_request_without_debug_gets_the_servers_answer,
+    test_head_gets_the_servers_answer, test_help_page,
+    test_over_long_request_gets_the_servers_answer,
+    test_post_of_a_bare_help_draws_the_default,
+    test_type_answers_200_image_png, test_type_png_as_drawn,
+    test_type_zbar_reads_the_served_image,
+    test_type_zxing_reads_the_served_image)
 from strixel_cgi import TYPE_CASES  # noqa: E402
 from web_servers import CGI_PATH  # noqa: E402
-
-CGI_FCGI = "/usr/bin/cgi-fcgi"
-
-# What a client gets when a request fails without debug and the program so
-# writes nothing (the FastCGI request ends with an empty answer).
-EMPTY_ANSWERS = {
-    "lighttpd-fastcgi": (500, "text/html",
-                         b"<h1>500 Internal Server Error</h1>"),
-    "nginx-fastcgi": (502, "text/html", b"502 Bad Gateway"),
-    "nginx-spawn-fcgi": (502, "text/html", b"502 Bad Gateway"),
-    "apache-fcgid": (500, "text/html; charset=iso-8859-1",
-                     b"<h1>Internal Server Error</h1>"),
-    # A failure reported as success: why README.md advises mod_fcgid.
-    "apache-proxy-fcgi": (200, "", b""),
-}
-run_server_tests.EMPTY_CGI_ANSWERS.update(EMPTY_ANSWERS)
 
 # The costliest requests known (bench/hostile): a long text spread over a
 # huge font, and a raster at the 64 MiB cap.
@@ -68,7 +66,33 @@ COSTLIEST = [
 ]
 
 
-# --- Running requests ---------------------------------------------------------
+# --- The units ---------------------------------------------------------------
+
+def test_systemd_analyze_verify_accepts_the_units(cgi):
+    """systemd's own check of the units, with the program where they say."""
+    if not os.path.exists("/usr/bin/systemd-analyze"):
+        pytest.skip("no systemd-analyze")
+    folder = tempfile.mkdtemp(prefix="strixel-units-")
+    try:
+        for name in ("strixel-fastcgi.socket", "strixel-fastcgi.service"):
+            with open(os.path.join(fastcgi_servers.UNITS, name)) as f:
+                text = f.read().replace(fastcgi_servers.PROGRAM, cgi)
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        done = subprocess.run(
+            ["systemd-analyze", "verify",
+             os.path.join(folder, "strixel-fastcgi.socket"),
+             os.path.join(folder, "strixel-fastcgi.service")],
+            capture_output=True, text=True, timeout=60)
+    finally:
+        for name in os.listdir(folder):
+            os.unlink(os.path.join(folder, name))
+        os.rmdir(folder)
+    assert done.returncode == 0 and not done.stderr.strip(), \
+        done.stderr[-400:]
+
+
+# --- Carry-over --------------------------------------------------------------
 
 def run_cgi(argv, method, text):
     """One CGI run of argv: (exit code, output)."""
@@ -82,26 +106,6 @@ def run_cgi(argv, method, text):
     done = subprocess.run(argv, env=env, input=body, capture_output=True,
                           timeout=120)
     return done.returncode, done.stdout
-
-
-def without_time_stamps(output):
-    """A response with the PNG's tIME chunk and its time text left out: the
-    only bytes two runs of the same request may differ in."""
-    start = output.find(b"\x89PNG\r\n\x1a\n")
-    if start < 0:
-        return output
-    kept = [output[:start + 8]]
-    at = start + 8
-    while at + 8 <= len(output):
-        length, kind = struct.unpack(">I4s", output[at:at + 8])
-        chunk = output[at:at + 12 + length]
-        at += 12 + length
-        if kind == b"tIME":
-            continue
-        if kind == b"tEXt" and chunk[8:].startswith(b"Creation Time\0"):
-            continue
-        kept.append(chunk)
-    return b"".join(kept) + output[at:]
 
 
 def random_request(rng):
@@ -149,9 +153,13 @@ def random_request(rng):
     return method, text.encode("latin-1")
 
 
-def check_carry_over(results, cgi, out, count):
+@pytest.fixture(scope="module")
+def carry_over(pytestconfig, cgi, out, note):
     """Requests in a shuffled order through a pool of two workers against a
-    fresh CGI process each."""
+    fresh CGI process each: the requests that differ, the fresh answers'
+    exit codes counted, how many fresh answers are SVG documents, and how
+    many requests there were, and how many distinct."""
+    count = pytestconfig.getoption("requests")
     rng = random.Random(20261208)
     requests = [random_request(rng) for _ in range(count)]
     # Each request comes twice, in different company.
@@ -191,18 +199,46 @@ def check_carry_over(results, cgi, out, count):
         for method, text, code, want in differing:
             f.write("%s %s: %d, fresh CGI %d\n" % (method, text[:200], code,
                                                    want))
-    results.check("carry-over: %d requests (%d distinct; codes %s) answered "
-                  "as by fresh CGI processes" %
-                  (len(order), len(fresh), sorted(codes.items())),
-                  not differing, "%d differ, first: %r" %
-                  (len(differing), differing[:1]))
-    results.check("carry-over: the set has images, SVG documents among them, "
-                  "pages and failures",
-                  len(codes) >= 4 and codes.get(0, 0) > count // 4 and
-                  svgs > count // 10, "%r, %d SVG" % (codes, svgs))
+    note("carry-over: %d requests (%d distinct; codes %s, %d SVG)" %
+         (len(order), len(fresh), sorted(codes.items()), svgs))
+    return differing, codes, svgs, count
 
 
-# --- Load ---------------------------------------------------------------------
+def test_carry_over_every_answer_as_by_a_fresh_cgi_process(carry_over):
+    differing = carry_over[0]
+    assert not differing, "%d differ, first: %r" % (len(differing),
+                                                     differing[:1])
+
+
+def test_carry_over_set_has_images_svg_documents_pages_and_failures(
+        carry_over):
+    _, codes, svgs, count = carry_over
+    assert len(codes) >= 4, codes
+    assert codes.get(0, 0) > count // 4, codes
+    assert svgs > count // 10, "%d SVG" % svgs
+
+
+# --- Servers -----------------------------------------------------------------
+
+SERVERS = [fastcgi_servers.NginxFastCgi, fastcgi_servers.LighttpdFastCgi,
+           fastcgi_servers.ApacheFcgid, fastcgi_servers.ApacheProxyFcgi,
+           fastcgi_servers.NginxSpawnFcgi]
+
+
+@pytest.fixture(scope="module", params=SERVERS, ids=lambda c: c.name)
+def server(request, cgi, out):
+    with request.param(os.path.join(out, request.param.name), cgi) as server:
+        yield server
+
+
+@pytest.fixture(scope="module")
+def images(out):
+    folder = os.path.join(out, "images")
+    os.makedirs(folder, exist_ok=True)
+    return folder
+
+
+# --- Load --------------------------------------------------------------------
 
 class Load:
     """Threads sending requests to a server until stopped; records every
@@ -259,11 +295,17 @@ def wait_for_workers(server, count, seconds=20):
     return workers
 
 
-def check_killed_worker(results, server):
-    name = server.name
+def test_workers_are_running(server):
+    assert wait_for_workers(server, 1), "none"
+
+
+@pytest.fixture(scope="module")
+def killed_worker(server):
+    """A worker killed under load: the workers before and after, the one
+    killed, the load's statuses and its failures near the killing and in
+    all."""
     before = wait_for_workers(server, 1)
-    if not results.check("%s has workers running" % name, before, "none"):
-        return
+    assert before, "no workers running"
     with Load(server.port, 6, ORDINARY) as load:
         time.sleep(1.5)
         victim = server.workers()[0]
@@ -271,17 +313,23 @@ def check_killed_worker(results, server):
         killed_at = time.time()
         time.sleep(2.5)
     after = wait_for_workers(server, len(before))
+    lost = [f for f in load.failures if abs(f[0] - killed_at) < 2]
+    return before, after, victim, load, lost
+
+
+def test_a_worker_killed_under_load_loses_no_other_request(killed_worker):
     # The request the killed worker was drawing, if any, is lost with it;
     # no other.
-    lost = [f for f in load.failures if abs(f[0] - killed_at) < 2]
-    results.check("%s: a worker killed under load (%d requests) loses no "
-                  "other request" % (name, len(load.statuses)),
-                  len(load.failures) <= 1 and len(lost) == len(load.failures)
-                  and len(load.statuses) > 50,
-                  "failures %r" % load.failures[:5])
-    results.check("%s: the killed worker is replaced" % name,
-                  victim not in after and len(after) >= len(before),
-                  "before %r, after %r" % (before, after))
+    _, _, _, load, lost = killed_worker
+    assert len(load.failures) <= 1, load.failures[:5]
+    assert len(lost) == len(load.failures), load.failures[:5]
+    assert len(load.statuses) > 50, "%d requests" % len(load.statuses)
+
+
+def test_the_killed_worker_is_replaced(killed_worker):
+    before, after, victim, _, _ = killed_worker
+    assert victim not in after and len(after) >= len(before), \
+        "before %r, after %r" % (before, after)
 
 
 def stalled_post(port):
@@ -295,8 +343,11 @@ def stalled_post(port):
     return connection
 
 
-def check_hostile_in_load(results, server):
-    name = server.name
+@pytest.fixture(scope="module")
+def hostile_in_load(server, killed_worker):
+    """Ordinary load with the costliest requests and stalled POSTs mixed
+    in (after the killed worker, on a full pool again): the load, and the
+    statuses of the costliest requests."""
     costly = []
 
     def send_costly():
@@ -315,84 +366,16 @@ def check_hostile_in_load(results, server):
         time.sleep(1)
     for connection in stalled:
         connection.close()
-    results.check("%s: with the costliest requests and stalled POSTs mixed "
-                  "in, all %d ordinary requests are answered" %
-                  (name, len(load.statuses)),
-                  not load.failures and len(load.statuses) > 20,
-                  "failures %r" % load.failures[:5])
-    results.check("%s: the costliest requests are answered" % name,
-                  costly == [200] * len(COSTLIEST), repr(costly))
+    return load, costly
 
 
-# --- Servers ------------------------------------------------------------------
-
-SERVERS = [fastcgi_servers.NginxFastCgi, fastcgi_servers.LighttpdFastCgi,
-           fastcgi_servers.ApacheFcgid, fastcgi_servers.ApacheProxyFcgi,
-           fastcgi_servers.NginxSpawnFcgi]
-
-
-def check_server(results, server_class, cgi, out):
-    folder = os.path.join(out, server_class.name)
-    images = os.path.join(out, "images")
-    os.makedirs(images, exist_ok=True)
-    try:
-        with server_class(folder, cgi) as server:
-            print("== %s on 127.0.0.1:%d" % (server.name, server.port))
-            run_server_tests.check_image_types(results, server, cgi, images)
-            run_server_tests.check_pages(results, server, cgi)
-            check_killed_worker(results, server)
-            check_hostile_in_load(results, server)
-    except (RuntimeError, OSError) as e:
-        results.check("%s starts and serves" % server_class.name, False,
-                      str(e))
+def test_with_hostile_requests_mixed_in_every_ordinary_one_is_answered(
+        hostile_in_load):
+    load = hostile_in_load[0]
+    assert not load.failures, load.failures[:5]
+    assert len(load.statuses) > 20, "%d requests" % len(load.statuses)
 
 
-def check_units(results, cgi):
-    """systemd's own check of the units, with the program where they say."""
-    if not os.path.exists("/usr/bin/systemd-analyze"):
-        return
-    folder = tempfile.mkdtemp(prefix="strixel-units-")
-    try:
-        for name in ("strixel-fastcgi.socket", "strixel-fastcgi.service"):
-            with open(os.path.join(fastcgi_servers.UNITS, name)) as f:
-                text = f.read().replace(fastcgi_servers.PROGRAM, cgi)
-            with open(os.path.join(folder, name), "w") as f:
-                f.write(text)
-        done = subprocess.run(
-            ["systemd-analyze", "verify",
-             os.path.join(folder, "strixel-fastcgi.socket"),
-             os.path.join(folder, "strixel-fastcgi.service")],
-            capture_output=True, text=True, timeout=60)
-        results.check("systemd-analyze verify accepts the units",
-                      done.returncode == 0 and not done.stderr.strip(),
-                      done.stderr[-400:])
-    finally:
-        for name in os.listdir(folder):
-            os.unlink(os.path.join(folder, name))
-        os.rmdir(folder)
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cgi", required=True)
-    parser.add_argument("--out", required=True)
-    parser.add_argument("--requests", type=int, default=600)
-    parser.add_argument("--only", default="",
-                        help="comma-separated server names")
-    args = parser.parse_args()
-    cgi = os.path.abspath(args.cgi)
-    out = os.path.abspath(args.out)
-    os.makedirs(out, exist_ok=True)
-    results = Results()
-    check_units(results, cgi)
-    if not args.only:
-        check_carry_over(results, cgi, out, args.requests)
-    for server_class in SERVERS:
-        if args.only and server_class.name not in args.only.split(","):
-            continue
-        check_server(results, server_class, cgi, out)
-    return results.finish("fastcgi")
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def test_the_costliest_requests_are_answered(hostile_in_load):
+    costly = hostile_in_load[1]
+    assert costly == [200] * len(COSTLIEST)
