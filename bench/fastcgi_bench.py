@@ -1,14 +1,14 @@
-"""Part e of bench/run: the FastCGI mode side by side with CGI.
+"""Part g of bench/run: the FastCGI mode side by side with CGI.
 
-  e1. requests per second of the default and the EAN-13 request through
+  g1. requests per second of the default and the EAN-13 request through
       lighttpd + mod_cgi, nginx + the program's FastCGI worker pool and
       lighttpd + mod_fastcgi, taking turns (wrk on 127.0.0.1);
-  e2. CPU time per request in each, of the program (for mod_cgi every
+  g2. CPU time per request in each, of the program (for mod_cgi every
       process from fork to exit, read from lighttpd's reaped children) and
       of the web server;
-  e3. an idle worker's resident memory after the default request and after
+  g3. an idle worker's resident memory after the default request and after
       each of the costliest requests;
-  e4. 64 concurrent costliest requests through nginx + the worker pool: how
+  g4. 64 concurrent costliest requests through nginx + the worker pool: how
       many are answered, in what time, and the workers' peak resident
       memory together.
 """
@@ -231,7 +231,7 @@ def wrk(port, query, seconds):
 def measure_rps(servers, requests, seconds):
     rows = []
     for name, query in requests:
-        log("e1. requests per second: %s" % name)
+        log("g1. requests per second: %s" % name)
         rates = {s: [] for s in servers.ports}
         program = {s: 0.0 for s in servers.ports}
         server = {s: 0.0 for s in servers.ports}
@@ -265,7 +265,7 @@ def fastcgi_get(socket_path, query):
 def measure_idle_rss(program, out):
     """An idle worker's RSS after the default request, after each costliest
     request, and after the default request again."""
-    log("e3. idle worker memory")
+    log("g3. idle worker memory")
     path = os.path.join(out, "fastcgi", "rss.sock")
     if os.path.exists(path):
         os.unlink(path)
@@ -289,7 +289,7 @@ def measure_idle_rss(program, out):
 
 def measure_overload(servers, count=64):
     """count concurrent costliest requests through nginx + the pool."""
-    log("e4. %d concurrent costliest requests" % count)
+    log("g4. %d concurrent costliest requests" % count)
     port = servers.ports["nginx + FastCGI"]
     statuses = []
     lock = threading.Lock()
@@ -363,7 +363,7 @@ def measure(program, out, requests, seconds, wrapper):
 def report(e):
     names = e["servers"]
     lines = ["### g. FastCGI side by side with CGI", "",
-             "e1. Requests per second (wrk, 1 thread, 4 connections, "
+             "g1. Requests per second (wrk, 1 thread, 4 connections, "
              "127.0.0.1, median of %d alternating turns; %d workers for "
              "either FastCGI server):" % (TURNS, WORKERS), "",
              "| Request | " + " | ".join(names) +
@@ -377,7 +377,7 @@ def report(e):
             r["lighttpd + mod_fastcgi"] / r["lighttpd + mod_cgi"]))
     lines += ["", "Target: at least 3 times the requests per second of "
               "lighttpd + mod_cgi.", "",
-              "e2. CPU time per request during those turns: the program "
+              "g2. CPU time per request during those turns: the program "
               "(with mod_cgi every process from fork to exit, from "
               "lighttpd's reaped children; with FastCGI the workers) and "
               "the web server's own process:", "",
@@ -388,14 +388,14 @@ def report(e):
         lines.append("| %s | %s |" % (row["name"], " | ".join(
             "%.3f ms | %.3f ms" % (row["program_ms"][n], row["server_ms"][n])
             for n in names)))
-    lines += ["", "e3. Resident memory of an idle FastCGI worker after each "
+    lines += ["", "g3. Resident memory of an idle FastCGI worker after each "
               "request (target: after the costliest within 2 MB of after "
               "the default):", "", "| After | Exit status | RSS |",
               "|---|---|---|"]
     for name, code, kib in e["idle"]:
         lines.append("| %s | %d | %d KiB |" % (name, code, kib))
     o = e["overload"]
-    lines += ["", "e4. %d concurrent costliest requests (half each of %s) "
+    lines += ["", "g4. %d concurrent costliest requests (half each of %s) "
               "through nginx + FastCGI, %d workers: %d answered with an "
               "image in %.1f s%s; the workers' peak resident memory together "
               "%.1f MiB (%d workers x one request's peak of %.1f MiB = %.1f "
