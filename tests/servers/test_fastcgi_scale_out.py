@@ -83,10 +83,12 @@ class Balancer(scale.Balancer):
         name = "scale-out-fastcgi"
         text = readme_snippets.substitute(
             readme_snippets.snippet(name, scale.DOC), name, [
-                ("/var/cache/nginx/strixel-fastcgi", cache),
+                ("/var/lib/nginx/strixel-fastcgi", cache),
                 ("10.0.0.11:9000", "127.0.0.1:%d" % self.hosts[0].port),
                 ("10.0.0.12:9000", "127.0.0.1:%d" % self.hosts[1].port),
-                ("listen 80;", "listen 127.0.0.1:%d;" % self.port)])
+                ("listen 80 default_server;",
+                 "listen 127.0.0.1:%d default_server;" % self.port),
+                ("listen [::]:80 default_server;", "")])
         conf = self.write("nginx.conf", """\
 daemon off;
 master_process off;
