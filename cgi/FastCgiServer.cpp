@@ -3,6 +3,8 @@
 #include "cgi/ChannelScope.h"
 #include "cgi/RequestChannel.h"
 #include "cgi/RequestIntake.h"
+#include "engine/ErrorCodes.h"
+#include "imaging/KeptFontFace.h"
 
 #include <fcgiapp.h>
 #include <malloc.h>
@@ -182,9 +184,10 @@ void LimitSendTime(int connection, const FastCgiLimits &limits) {
 
 // One FastCGI request, through the code of a CGI request.
 int HandleFastCgiRequest(FCGX_Request &request, CRequestTimers &timers,
-                         const FastCgiLimits &limits) {
+                         const FastCgiLimits &limits, CKeptFontFace &face) {
   CFastCgiChannel channel(request);
   const CChannelScope scope(channel);
+  const CKeptFaceScope lend(face);
   // A CGI process starts every request with DebugMode off; so must a
   // worker, whatever the request before asked for.
   DebugMode = false;
@@ -192,6 +195,9 @@ int HandleFastCgiRequest(FCGX_Request &request, CRequestTimers &timers,
   timers.Start(limits);
   const int status = RunRequest();
   timers.Stop();
+  // Running out of memory inside FreeType may leave the face half changed.
+  if (status == UnknownException)
+    face.Close();
   return status;
 }
 
@@ -207,9 +213,10 @@ int ServeRequests(const FastCgiLimits &limits) {
   FCGX_Request request;
   if (FCGX_InitRequest(&request, STDIN_FILENO, 0) != 0)
     return EXIT_FAILURE;
+  CKeptFontFace face;
   bool served = false;
   while (FCGX_Accept_r(&request) >= 0) {
-    const int status = HandleFastCgiRequest(request, timers, limits);
+    const int status = HandleFastCgiRequest(request, timers, limits, face);
     FCGX_SetExitStatus(status, request.out);
     FCGX_Finish_r(&request);
     ReturnFreeMemory();

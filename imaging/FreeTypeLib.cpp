@@ -14,6 +14,7 @@
 #include "engine/ErrorCodes.h"
 #include "engine/Rounding.h"
 #include "imaging/GlyphSet.h"
+#include "imaging/KeptFontFace.h"
 #include "imaging/PlacedText.h"
 #include "imaging/TextCompositor.h"
 
@@ -132,6 +133,14 @@ void StopFontEngine(FT_Library library) {
   FT_Done_FreeType(library);
 #endif
 }
+
+FT_Error OpenEmbeddedFace(FT_Library library, FT_Face *face) {
+  return FT_New_Memory_Face(library, EmbeddedFontData,
+                            static_cast<FT_Long>(EmbeddedFontSize), 0, face);
+}
+
+// The face lent to the text engines of the current request, if any.
+CKeptFontFace *LentFace = nullptr;
 
 // Bytes are taken as signed codes, so 0x80 and above map to glyph 0, the
 // font's missing-glyph shape.
@@ -262,23 +271,36 @@ CImageWriter::CFreeTypeLib::CFreeTypeLib(CImageWriter *owner,
       DpiY(dpiY) {}
 
 CImageWriter::CFreeTypeLib::~CFreeTypeLib() {
-  if (Face)
-    FT_Done_Face(Face);
-  if (Library)
-    StopFontEngine(Library);
+  Release();
+}
+
+void CImageWriter::CFreeTypeLib::Release() {
+  if (!Borrowed) {
+    if (Face)
+      FT_Done_Face(Face);
+    if (Library)
+      StopFontEngine(Library);
+  }
+  Face = nullptr;
+  Library = nullptr;
+  Borrowed = false;
+  Size = &OwnSize;
 }
 
 int CImageWriter::CFreeTypeLib::Init() {
   if (!Owner)
     return InvalidArgument;
   // A second Init starts over rather than leaking the first engine.
-  if (Face) {
-    FT_Done_Face(Face);
-    Face = nullptr;
-  }
-  if (Library) {
-    StopFontEngine(Library);
-    Library = nullptr;
+  Release();
+  CKeptFontFace *kept = HasFontPath ? nullptr : LentFontFace();
+  if (kept && kept->Open() == Success) {
+    Library = kept->Library;
+    Face = kept->Face;
+    Borrowed = true;
+    Size = &kept->Size;
+    // A fresh face measures its first string without a transform.
+    FT_Set_Transform(Face, nullptr, nullptr);
+    return Success;
   }
   // FreeType's own error codes stop here: the canvas and the request know
   // only whether the text engine started.
@@ -290,14 +312,12 @@ int CImageWriter::CFreeTypeLib::Init() {
   if (HasFontPath)
     error = FT_New_Face(Library, FontPath.c_str(), 0, &Face);
   else
-    error =
-        FT_New_Memory_Face(Library, EmbeddedFontData,
-                           static_cast<FT_Long>(EmbeddedFontSize), 0, &Face);
+    error = OpenEmbeddedFace(Library, &Face);
   if (error) {
     Face = nullptr;
     return CannotCreateCanvas;
   }
-  SizeIsSet = false;
+  OwnSize = FaceSize();
   return Success;
 }
 
@@ -308,9 +328,10 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
   // drawing a short text; a barcode measures its band and draws one to
   // three strings of one size. So a size already set is not set again and
   // its band height is reused.
-  if (Face && SizeIsSet && SizedFontHeight == fontHeight)
-    return SizedBandHeight;
-  SizeIsSet = false;
+  if (Face && Size->IsSet && Size->FontHeight == fontHeight &&
+      Size->DpiX == DpiX && Size->DpiY == DpiY)
+    return Size->BandHeight;
+  Size->IsSet = false;
   // The fallback height is for a face that cannot take the size; one that
   // ran out of memory would give another band height, and another image.
   FT_Error error = 0;
@@ -330,9 +351,7 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
           (static_cast<std::int64_t>(metrics.height) - metrics.horiBearingY) /
           PixelFraction;
       const int band = SaturateToInt(h + 2 * depth);
-      SizeIsSet = true;
-      SizedFontHeight = fontHeight;
-      SizedBandHeight = band;
+      *Size = {true, fontHeight, DpiX, DpiY, band};
       return band;
     }
   }
@@ -394,6 +413,48 @@ void CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
   // Never read past the end of a shorter text.
   const std::string part(text, strnlen(text, count));
   DrawString(part.c_str(), fontHeight, align, x, y, width, angle, colour);
+}
+
+CKeptFontFace::~CKeptFontFace() {
+  Close();
+}
+
+int CKeptFontFace::Open() {
+  if (Face)
+    return Success;
+  Close();
+  if (StartFontEngine(&Library)) {
+    Library = nullptr;
+    return CannotCreateCanvas;
+  }
+  if (OpenEmbeddedFace(Library, &Face)) {
+    Face = nullptr;
+    Close();
+    return CannotCreateCanvas;
+  }
+  return Success;
+}
+
+void CKeptFontFace::Close() {
+  if (Face)
+    FT_Done_Face(Face);
+  if (Library)
+    StopFontEngine(Library);
+  Face = nullptr;
+  Library = nullptr;
+  Size = FaceSize();
+}
+
+CKeptFaceScope::CKeptFaceScope(CKeptFontFace &face) : Previous(LentFace) {
+  LentFace = &face;
+}
+
+CKeptFaceScope::~CKeptFaceScope() {
+  LentFace = Previous;
+}
+
+CKeptFontFace *LentFontFace() {
+  return LentFace;
 }
 
 } // namespace strixel

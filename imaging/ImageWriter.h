@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/FaceSize.h"
+
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
 
@@ -73,11 +75,14 @@ public:
     int DpiY;
     FT_LibraryRec_ *Library = nullptr;
     FT_FaceRec_ *Face = nullptr;
-    // The character size last set on Face and the band height measured
-    // for it.
-    bool SizeIsSet = false;
-    int SizedFontHeight = 0;
-    int SizedBandHeight = 0;
+    // Whether Library and Face are a kept face's, lent for the request
+    // (CKeptFontFace), rather than this engine's own.
+    bool Borrowed = false;
+    // The character size last set on Face: OwnSize, or the kept face's.
+    FaceSize OwnSize;
+    FaceSize *Size = &OwnSize;
+
+    void Release();
   };
 
   CImageWriter(int width, int height, std::uint32_t backgroundColor,

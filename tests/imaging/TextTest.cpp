@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/KeptFontFace.h"
 #include "imaging/MyPngWriter.h"
 #include "imaging/TextCompositor.h"
 #include "support/CgiRunner.h"
@@ -65,8 +66,8 @@ void SaveCanvas(CMyPngWriter &canvas, const std::string &name) {
 
 struct Canvas {
   CMyPngWriter Writer;
-  Canvas(int width, int height)
-      : Writer(width, height, nullptr, 96, 96, White,
+  Canvas(int width, int height, int dpi = 96)
+      : Writer(width, height, nullptr, dpi, dpi, White,
                CMyPngWriter::DefaultCompression) {
     EXPECT_TRUE(Writer.Create());
   }
@@ -473,3 +474,46 @@ TEST(Text, ClippedTextKeepsThePixelsThatFallOnTheCanvas) {
 }
 
 } // namespace
+
+// One face kept from request to request, as a FastCGI worker keeps it: each
+// request (two strings, the second measured after the first) must look as
+// drawn by a fresh face, whatever sizes, turns and glyphs came before.
+TEST(Text, KeptFaceDrawsEveryRequestAsAFreshFace) {
+  std::string ascii;
+  for (char c = ' '; c <= '~'; ++c)
+    ascii += c;
+  const std::string reversed(ascii.rbegin(), ascii.rend());
+  struct Request {
+    std::string Text;
+    int FontHeight;
+    int Dpi;
+    double Angle;
+    int Align;
+  };
+  const Request requests[] = {
+      {ascii, 14, 96, 0.0, AlignStart},
+      {reversed, 14, 96, 0.0, AlignCentre}, // the size set before is kept
+      {reversed, 14, 72, 0.7, AlignSpread}, // same height, another dpi
+      {ascii, 30, 96, QuarterTurn, AlignEnd},
+      {"AV To", 30, 96, 0.0, AlignCentre}, // after a turned string
+      {ascii, 9, 96, 3 * QuarterTurn, AlignStart},
+      {"0123456789", 14, 96, 0.0, AlignEnd},
+  };
+  CKeptFontFace kept;
+  for (const Request &r : requests) {
+    auto draw = [&r](CImageWriter &canvas) {
+      canvas.DrawString(r.Text.c_str(), r.FontHeight, r.Align, 20, 200, 700,
+                        r.Angle, Black);
+      canvas.DrawString("Aj", r.FontHeight, AlignCentre, 20, 320, 700, r.Angle,
+                        Black);
+    };
+    Canvas fresh(800, 400, r.Dpi);
+    draw(fresh.Writer);
+    const CKeptFaceScope lend(kept);
+    Canvas borrowing(800, 400, r.Dpi);
+    draw(borrowing.Writer);
+    EXPECT_TRUE(Pixels(fresh.Writer) == Pixels(borrowing.Writer))
+        << r.Text.substr(0, 12) << " at " << r.FontHeight;
+  }
+  EXPECT_TRUE(kept.IsOpen());
+}
