@@ -97,6 +97,16 @@ void Noise(CMyPngWriter &raster) {
       row[i] = static_cast<std::uint8_t>(random());
 }
 
+// Smooth slopes, the rows where Sub, Average and Paeth beat the others.
+void Slopes(CMyPngWriter &raster) {
+  for (int y = 0; y < raster.Height; ++y)
+    for (int x = 0; x < raster.Width; ++x)
+      raster.SetPixel(x, y,
+                      static_cast<std::uint32_t>((3 * x + y) & 0xFF) |
+                          static_cast<std::uint32_t>((x * y / 8) & 0xFF) << 8 |
+                          static_cast<std::uint32_t>((2 * y - x) & 0xFF) << 16);
+}
+
 // Bands of all-zero rows between rows of bars and of grey, both ways round,
 // starting with zero rows.
 void ZeroBands(CMyPngWriter &raster) {
@@ -135,6 +145,9 @@ std::vector<RasterRow> SyntheticRows() {
          LastByteChanges(r);
        }},
       {"random noise", "", 64, 48, Noise},
+      {"random noise one pixel wide", "", 1, 48, Noise},
+      {"random noise two pixels wide", "", 2, 48, Noise},
+      {"slopes", "", 90, 60, Slopes},
       {"zero rows after others and the reverse", "", 40, 48, ZeroBands},
       {"noise above white rows", "", 40, 30,
        [](CMyPngWriter &r) {
