@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 #include "engine/ErrorCodes.h"
 
@@ -78,13 +81,16 @@ struct PngTexts {
   char SoftwareText[14] = "Software_Text";
 };
 
+int DeflateLevel(int compressionLevel) {
+  return compressionLevel == CMyPngWriter::DefaultCompression
+             ? DefaultDeflateLevel
+             : compressionLevel;
+}
+
 // Everything that goes before the image data: header, gamma, time and texts.
 void SetUpChunks(png_structp png, png_infop info, CMyPngWriter &writer,
                  PngTexts &texts) {
-  png_set_compression_level(png, writer.CompressionLevel ==
-                                         CMyPngWriter::DefaultCompression
-                                     ? DefaultDeflateLevel
-                                     : writer.CompressionLevel);
+  png_set_compression_level(png, DeflateLevel(writer.CompressionLevel));
   png_set_IHDR(png, info, static_cast<png_uint_32>(writer.Width),
                static_cast<png_uint_32>(writer.Height), writer.BitDepth,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -206,6 +212,169 @@ int FilterOfRow(const std::uint8_t *row, const std::uint8_t *above,
   return SearchedFilter(row, above, bytes);
 }
 
+// --- Writing the image data without libpng's row machinery --------------
+//
+// For a row equal to the one above, libpng copies the row, filters it to
+// zeros and hands the zeros to zlib; for every row it copies and filters
+// again what the search above has already read. Past the sizes where
+// libpng shapes its zlib stream to the image, the writer compresses the
+// filtered rows itself with the very parameters libpng uses and cuts the
+// stream into IDAT chunks where libpng does, so the file is the same.
+
+// libpng's zlib parameters for the image data: window, memory level, and the
+// strategy it takes for filtered rows.
+constexpr int DeflateWindowBits = 15;
+constexpr int DeflateMemoryLevel = 8;
+constexpr int FilteredStrategy = Z_FILTERED;
+// libpng's output buffer, and with it the size of every IDAT chunk but the
+// last.
+constexpr std::size_t IdatChunkBytes = 8192;
+// Up to this much filtered image data libpng narrows the zlib window and
+// rewrites the stream header to match, which this writer leaves to libpng.
+constexpr std::uint64_t NarrowedWindowBytes = 16384;
+
+// The filter type byte PNG writes before a row, for each filter flag.
+std::uint8_t FilterTypeByte(int filter) {
+  switch (filter) {
+  case PNG_FILTER_SUB:
+    return PNG_FILTER_VALUE_SUB;
+  case PNG_FILTER_UP:
+    return PNG_FILTER_VALUE_UP;
+  case PNG_FILTER_AVG:
+    return PNG_FILTER_VALUE_AVG;
+  case PNG_FILTER_PAETH:
+    return PNG_FILTER_VALUE_PAETH;
+  default:
+    return PNG_FILTER_VALUE_NONE;
+  }
+}
+
+// The filtered row as PNG stores it: the filter type byte, then the bytes.
+void FilterRow(int filter, const std::uint8_t *row, const std::uint8_t *above,
+               std::size_t bytes, std::uint8_t *out) {
+  constexpr std::size_t Bpp = CImageWriter::BytesPerPixel;
+  out[0] = FilterTypeByte(filter);
+  std::uint8_t *filtered = out + 1;
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const std::uint8_t x = row[i], b = above[i];
+    const std::uint8_t a = i >= Bpp ? row[i - Bpp] : 0;
+    const std::uint8_t c = i >= Bpp ? above[i - Bpp] : 0;
+    switch (filter) {
+    case PNG_FILTER_SUB:
+      filtered[i] = Difference(x, a);
+      break;
+    case PNG_FILTER_UP:
+      filtered[i] = Difference(x, b);
+      break;
+    case PNG_FILTER_AVG:
+      filtered[i] = Difference(x, (a + b) / 2);
+      break;
+    case PNG_FILTER_PAETH:
+      filtered[i] = Difference(x, PaethPredictor(a, b, c));
+      break;
+    default:
+      filtered[i] = x;
+    }
+  }
+}
+
+// zlib's stream for the image data, ended on every path.
+class CIdatStream {
+public:
+  CIdatStream() = default;
+  CIdatStream(const CIdatStream &) = delete;
+  CIdatStream &operator=(const CIdatStream &) = delete;
+  ~CIdatStream() {
+    if (Started)
+      deflateEnd(&Stream);
+  }
+
+  bool Start(int level) {
+    Started = deflateInit2(&Stream, level, Z_DEFLATED, DeflateWindowBits,
+                           DeflateMemoryLevel, FilteredStrategy) == Z_OK;
+    return Started;
+  }
+
+  z_stream Stream{};
+  bool Started = false;
+};
+
+// The buffers of the image data, made before libpng may jump: a jump must
+// not skip their release.
+struct IdatBuffers {
+  explicit IdatBuffers(std::size_t rowBytes)
+      : Filtered(rowBytes + 1), Unchanged(rowBytes + 1, 0),
+        ZeroRow(rowBytes, 0), Output(IdatChunkBytes) {
+    Unchanged[0] = PNG_FILTER_VALUE_UP;
+  }
+  std::vector<std::uint8_t> Filtered;
+  // The filtered form of any row equal to the one above.
+  std::vector<std::uint8_t> Unchanged;
+  // What libpng filters the first row against.
+  std::vector<std::uint8_t> ZeroRow;
+  std::vector<std::uint8_t> Output;
+};
+
+// Whether the writer compresses the image data itself: beyond the sizes
+// where libpng narrows its window, and where libpng tries every filter on
+// every row (it tries fewer for an image one pixel wide or high).
+bool WritesOwnImageData(std::int64_t width, std::int64_t height) {
+  const std::uint64_t filteredBytes =
+      static_cast<std::uint64_t>(height) *
+      (static_cast<std::uint64_t>(CImageWriter::BytesPerPixel) *
+           static_cast<std::uint64_t>(width) +
+       1);
+  return width > 1 && height > 1 && filteredBytes > NarrowedWindowBytes;
+}
+
+// Compresses size bytes, writing each full output buffer as an IDAT chunk;
+// with finish, ends the stream and writes the rest. False when zlib failed.
+bool Compress(png_structp png, CIdatStream &idat, IdatBuffers &buffers,
+              const std::uint8_t *data, std::size_t size, bool finish) {
+  z_stream &z = idat.Stream;
+  z.next_in = const_cast<Bytef *>(data);
+  z.avail_in = static_cast<uInt>(size);
+  for (;;) {
+    const int result = deflate(&z, finish ? Z_FINISH : Z_NO_FLUSH);
+    if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+      return false;
+    const bool full = z.avail_out == 0;
+    if (full || result == Z_STREAM_END) {
+      png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"),
+                      buffers.Output.data(), IdatChunkBytes - z.avail_out);
+      z.next_out = buffers.Output.data();
+      z.avail_out = static_cast<uInt>(IdatChunkBytes);
+    }
+    if (result == Z_STREAM_END || (!finish && z.avail_in == 0 && !full))
+      return true;
+  }
+}
+
+// The IDAT chunks and IEND, as png_write_image and png_write_end with the
+// default filters write them.
+bool WriteImageData(png_structp png, const std::vector<std::uint8_t *> &rows,
+                    std::size_t rowBytes, CIdatStream &idat,
+                    IdatBuffers &buffers) {
+  idat.Stream.next_out = buffers.Output.data();
+  idat.Stream.avail_out = static_cast<uInt>(IdatChunkBytes);
+  const std::uint8_t *above = buffers.ZeroRow.data();
+  for (const std::uint8_t *row : rows) {
+    const int filter = FilterOfRow(row, above, rowBytes);
+    const std::uint8_t *filtered = buffers.Unchanged.data();
+    if (filter != PNG_FILTER_UP || std::memcmp(row, above, rowBytes) != 0) {
+      FilterRow(filter, row, above, rowBytes, buffers.Filtered.data());
+      filtered = buffers.Filtered.data();
+    }
+    if (!Compress(png, idat, buffers, filtered, rowBytes + 1, false))
+      return false;
+    above = row;
+  }
+  if (!Compress(png, idat, buffers, nullptr, 0, true))
+    return false;
+  png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+  return true;
+}
+
 // Writes the rows one at a time, each with the filter choice above; the file
 // is byte for byte what png_write_image with the default filters writes.
 void WriteRows(png_structp png, const std::vector<std::uint8_t *> &rows,
@@ -223,16 +392,22 @@ void WriteRows(png_structp png, const std::vector<std::uint8_t *> &rows,
 
 // Everything libpng may jump out of. It holds no object with a destructor,
 // so the jump skips no clean-up: the structures are released by the caller.
+// With idat, the writer compresses the image data itself.
 int EncodeRows(png_structp png, png_infop info, std::string &file,
-               CMyPngWriter &writer, PngTexts &texts) {
+               CMyPngWriter &writer, PngTexts &texts, CIdatStream *idat,
+               IdatBuffers *buffers) {
   if (setjmp(png_jmpbuf(png)))
     return Failure;
   png_set_write_fn(png, &file, AppendToFile, FlushNothing);
   SetUpChunks(png, info, writer, texts);
   png_write_info(png, info);
-  WriteRows(png, writer.Rows,
-            CImageWriter::BytesPerPixel *
-                static_cast<std::size_t>(writer.Width));
+  const std::size_t rowBytes =
+      CImageWriter::BytesPerPixel * static_cast<std::size_t>(writer.Width);
+  if (idat)
+    return WriteImageData(png, writer.Rows, rowBytes, *idat, *buffers)
+               ? Success
+               : Failure;
+  WriteRows(png, writer.Rows, rowBytes);
   png_write_end(png, info);
   return Success;
 }
@@ -253,6 +428,21 @@ int CMyPngWriter::EncodeImage(std::string &file) {
   if (Width < 1 || Height < 1 ||
       Rows.size() != static_cast<std::size_t>(Height))
     return Failure;
+  // Made before libpng's structures, which are not released on a jump. The
+  // encoder running out of memory is its failure, as within libpng.
+  const bool ownImageData = WritesOwnImageData(Width, Height);
+  std::unique_ptr<IdatBuffers> buffers;
+  CIdatStream idat;
+  if (ownImageData) {
+    try {
+      buffers = std::make_unique<IdatBuffers>(BytesPerPixel *
+                                              static_cast<std::size_t>(Width));
+    } catch (const std::bad_alloc &) {
+      return Failure;
+    }
+    if (!idat.Start(DeflateLevel(CompressionLevel)))
+      return Failure;
+  }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr,
                                             OnEncoderError, OnEncoderWarning);
   if (!png)
@@ -264,7 +454,8 @@ int CMyPngWriter::EncodeImage(std::string &file) {
   }
   const std::size_t before = file.size();
   PngTexts texts;
-  const int result = EncodeRows(png, info, file, *this, texts);
+  const int result = EncodeRows(png, info, file, *this, texts,
+                                ownImageData ? &idat : nullptr, buffers.get());
   png_destroy_write_struct(&png, &info);
   if (result != Success)
     file.resize(before);

@@ -147,6 +147,12 @@ std::vector<RasterRow> SyntheticRows() {
       {"random noise", "", 64, 48, Noise},
       {"random noise one pixel wide", "", 1, 48, Noise},
       {"random noise two pixels wide", "", 2, 48, Noise},
+      // 89 rows of 181 bytes: small enough for libpng to narrow the zlib
+      // window; 91 rows are not, and fill two IDAT chunks and part of one.
+      {"noise in a narrowed window", "", 60, 89, Noise},
+      {"noise in three IDAT chunks", "", 60, 91, Noise},
+      {"rows equal but for the last byte, large", "", 200, 90, LastByteChanges},
+      {"zero rows after others and the reverse, large", "", 200, 96, ZeroBands},
       {"slopes", "", 90, 60, Slopes},
       {"zero rows after others and the reverse", "", 40, 48, ZeroBands},
       {"noise above white rows", "", 40, 30,
