@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "imaging/MySvgWriter.h"
@@ -68,6 +69,21 @@ TEST(SvgWriter, RecordsClippedRectanglesInOrder) {
             "<path fill=\"#ff0000\" d=\"M1 1h1v1h-1z\"/>\n"
             "<path fill=\"#000000\" d=\"M2 2h1v1h-1z\"/>\n"
             "</svg>\n");
+}
+
+// The file holds the document, every byte of it and nothing more.
+TEST(SvgWriter, WritesTheDocumentToTheStream) {
+  CMySvgWriter writer(10, 8, nullptr, 96, 96, 0xCCBBAA, "t");
+  ASSERT_TRUE(writer.Create());
+  std::FILE *file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(writer.WriteImage(file), 0);
+  std::rewind(file);
+  std::string written;
+  for (int c; (c = std::fgetc(file)) != EOF;)
+    written.push_back(static_cast<char>(c));
+  std::fclose(file);
+  EXPECT_EQ(written, Document(writer));
 }
 
 // The sizes the raster refuses are refused too, though nothing is
