@@ -74,7 +74,8 @@ TEST(SvgWriter, RecordsClippedRectanglesInOrder) {
             "</svg>\n");
 }
 
-// The file holds the document, every byte of it and nothing more.
+// The file holds the document, every byte of it and nothing more; a
+// stream that takes none is a failure.
 TEST(SvgWriter, WritesTheDocumentToTheStream) {
   CMySvgWriter writer(10, 8, nullptr, 96, 96, 0xCCBBAA, "t");
   ASSERT_TRUE(writer.Create());
@@ -87,6 +88,11 @@ TEST(SvgWriter, WritesTheDocumentToTheStream) {
     written.push_back(static_cast<char>(c));
   std::fclose(file);
   EXPECT_EQ(written, Document(writer));
+  EXPECT_NE(writer.WriteImage(nullptr), 0);
+  std::FILE *full = std::fopen("/dev/full", "w"); // every write fails
+  ASSERT_NE(full, nullptr);
+  EXPECT_NE(writer.WriteImage(full), 0);
+  std::fclose(full);
 }
 
 // The sizes the raster refuses are refused too, though nothing is
