@@ -186,6 +186,12 @@ TEST(RequestLimits, RequestEndsAtItsLimitsWithNothingHalfWritten) {
        LimitExitCode, 0},
       {"limit reached while the response goes out", WriteLargeResponse,
        milliseconds(2000), 0, LargeResponse},
+      {"response of one byte",
+       []() -> int {
+         const CRequestLimits limits({30, 30, true});
+         return WriteResponse({"x"}) ? 0 : 9;
+       },
+       milliseconds(0), 0, 1},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Name);
