@@ -92,7 +92,7 @@ void AppendFullAsciiValues(std::uint8_t byte,
     values.push_back(static_cast<std::uint8_t>(CBarcodeSymCode93::ShiftDollar +
                                                ShiftIndex(*entry++)));
   FindCharacters(Code93Patterns, CBarcodeSymCode93::DataCharacterCount,
-                 std::string_view(entry, 1), values);
+                 std::string_view(entry), values);
 }
 
 // Weights of the check characters run 1, 2, ... from the last value back and
