@@ -119,12 +119,10 @@ BarSpans BarSpansOf(const CBarcodeSym &sym) {
   const int m = sym.ModuleWidth;
   const std::int64_t reduction =
       BarReduction(sym.Settings.BarWidthReduction, m);
-  const int wide = sym.WideWidth(m);
   BarSpans spans;
   std::int64_t pen = 0;
   for (std::uint8_t e : sym.Elements) {
-    const int width =
-        (e == WideBar || e == WideSpace) ? wide : sym.ElementWidth(e, m);
+    const int width = sym.ElementWidth(e, m);
     if (IsBar(e)) {
       const Span bar{pen, pen + SaturateToInt(width - reduction)};
       (e == GuardBar   ? spans.Guards
@@ -242,10 +240,8 @@ int CBarcodeSym::GetSymbolWidth(int moduleWidth) const {
   // Every element width is at most INT_MAX, so the 64-bit sum cannot
   // overflow for any pattern that fits in memory.
   std::int64_t width = std::int64_t{2} * QuietZone(moduleWidth);
-  const int wide = WideWidth(moduleWidth);
   for (std::uint8_t e : Elements) {
-    width +=
-        (e == WideBar || e == WideSpace) ? wide : ElementWidth(e, moduleWidth);
+    width += ElementWidth(e, moduleWidth);
     if (width >= NeverFits)
       return NeverFits;
   }

@@ -131,28 +131,20 @@ std::size_t Utf8Sequence(const std::string &text, std::size_t i,
     return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
   };
   const unsigned lead = byte(i);
-  std::size_t length = 0;
-  unsigned low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-    if (lead == 0xE0)
-      low = 0xA0;
-    else if (lead == 0xED)
-      high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-    if (lead == 0xF0)
-      low = 0x90;
-    else if (lead == 0xF4)
-      high = 0x8F;
-  } else {
+  if (lead < 0xC2 || lead > 0xF4)
     return 0;
-  }
+  const std::size_t length = lead <= 0xDF ? 2 : lead <= 0xEF ? 3 : 4;
+  code = lead & (0x7F >> length); // the bits after the length's marks
+  // The second byte's range: all continuation bytes but for four leads.
+  unsigned low = 0x80, high = 0xBF;
+  if (lead == 0xE0)
+    low = 0xA0; // overlong below
+  else if (lead == 0xED)
+    high = 0x9F; // surrogates above
+  else if (lead == 0xF0)
+    low = 0x90; // overlong below
+  else if (lead == 0xF4)
+    high = 0x8F; // beyond U+10FFFF above
   for (std::size_t k = 1; k < length; ++k) {
     const unsigned next = byte(i + k);
     if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "symbologies/Code39.h"
 #include "symbologies/PatternRows.h"
@@ -90,10 +91,8 @@ void AppendFullAsciiValues(std::uint8_t byte,
   if (entry[1] != '\0')
     values.push_back(static_cast<std::uint8_t>(CBarcodeSymCode93::ShiftDollar +
                                                ShiftIndex(*entry++)));
-  std::uint8_t value = 0;
-  FindCharacter(Code93Patterns, CBarcodeSymCode93::DataCharacterCount,
-                static_cast<std::uint8_t>(*entry), value);
-  values.push_back(value);
+  FindCharacters(Code93Patterns, CBarcodeSymCode93::DataCharacterCount,
+                 std::string_view(entry), values);
 }
 
 // Weights of the check characters run 1, 2, ... from the last value back and

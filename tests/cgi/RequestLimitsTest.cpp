@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -135,6 +136,23 @@ int WriteLargeResponse() {
   return written ? 0 : 9;
 }
 
+// Puts out a response that waits for its reader while another thread
+// interrupts the wait with a signal every few milliseconds.
+int ResponseInterruptedBySignals() {
+  struct sigaction action = {};
+  action.sa_handler = [](int) {}; // no SA_RESTART: the wait fails, EINTR
+  sigaction(SIGUSR1, &action, nullptr);
+  const pthread_t writer = pthread_self();
+  std::thread([writer] {
+    for (;;) {
+      pthread_kill(writer, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }).detach();
+  const CRequestLimits limits({30, 30, true});
+  return WriteResponse({std::string(LargeResponse, 'x')}) ? 0 : 9;
+}
+
 int StalledPost() {
   setenv("REQUEST_METHOD", "POST", 1);
   setenv("CONTENT_LENGTH", "10", 1);
@@ -186,6 +204,14 @@ TEST(RequestLimits, RequestEndsAtItsLimitsWithNothingHalfWritten) {
        LimitExitCode, 0},
       {"limit reached while the response goes out", WriteLargeResponse,
        milliseconds(2000), 0, LargeResponse},
+      {"signals while the response waits for its reader",
+       ResponseInterruptedBySignals, milliseconds(500), 0, LargeResponse},
+      {"response of one byte",
+       []() -> int {
+         const CRequestLimits limits({30, 30, true});
+         return WriteResponse({"x"}) ? 0 : 9;
+       },
+       milliseconds(0), 0, 1},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.Name);

@@ -234,6 +234,10 @@ const SettingsRow SettingsRows[] = {
      [](RequestSettings &s) {
        s.Wide2NarrowRatio = std::numeric_limits<float>::infinity();
      }},
+    {"w2n=3.4028234663852886e38", // the largest float itself
+     [](RequestSettings &s) {
+       s.Wide2NarrowRatio = std::numeric_limits<float>::max();
+     }},
     {"w2n=1e300",
      [](RequestSettings &s) {
        s.Wide2NarrowRatio = std::numeric_limits<float>::infinity();

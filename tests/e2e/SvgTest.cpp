@@ -125,6 +125,8 @@ std::vector<SvgCase> Cases() {
       // Code 128 takes DEL and its function bytes 128 to 134 (no UTF-8).
       {"hostile title", "data=%3C%26%22%5D%5D%3E%7F%80%86x", Both,
        "Code 128: <&\"]]>\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},
+      {"title of the first type", "btype=0&data=123456", None,
+       "Interleaved 2 of 5: 123456"},
       {"hostile title, markup as text", "btype=3&data=%3C%2Ftitle%3E%3C!--",
        Both, "Code 39 Extended: </title><!--"},
       // Failures: the same code and the same output as the PNG request.

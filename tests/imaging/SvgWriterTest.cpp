@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "imaging/MySvgWriter.h"
@@ -24,8 +25,11 @@ TEST(SvgWriter, EscapesTitleText) {
       {"two, three and four bytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
        "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
       {"highest code point", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+      {"highest of two bytes", "\xDF\xBF", "\xDF\xBF"},
+      {"no lead above F4", "\xF5\x80\x80\x80", R + R + R + R},
       {"lone continuation and lead bytes", "\x80x\xC3", R + "x" + R},
       {"overlong", "\xC0\xAF\xE0\x80\xAF", R + R + R + R + R},
+      {"overlong of lead C1", "\xC1\xBF", R + R},
       {"surrogate", "\xED\xA0\x80", R + R + R},
       {"above U+10FFFF", "\xF4\x90\x80\x80", R + R + R + R},
       {"cut short", "\xE2\x82", R + R},
@@ -68,6 +72,27 @@ TEST(SvgWriter, RecordsClippedRectanglesInOrder) {
             "<path fill=\"#ff0000\" d=\"M1 1h1v1h-1z\"/>\n"
             "<path fill=\"#000000\" d=\"M2 2h1v1h-1z\"/>\n"
             "</svg>\n");
+}
+
+// The file holds the document, every byte of it and nothing more; a
+// stream that takes none is a failure.
+TEST(SvgWriter, WritesTheDocumentToTheStream) {
+  CMySvgWriter writer(10, 8, nullptr, 96, 96, 0xCCBBAA, "t");
+  ASSERT_TRUE(writer.Create());
+  std::FILE *file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(writer.WriteImage(file), 0);
+  std::rewind(file);
+  std::string written;
+  for (int c; (c = std::fgetc(file)) != EOF;)
+    written.push_back(static_cast<char>(c));
+  std::fclose(file);
+  EXPECT_EQ(written, Document(writer));
+  EXPECT_NE(writer.WriteImage(nullptr), 0);
+  std::FILE *full = std::fopen("/dev/full", "w"); // every write fails
+  ASSERT_NE(full, nullptr);
+  EXPECT_NE(writer.WriteImage(full), 0);
+  std::fclose(full);
 }
 
 // The sizes the raster refuses are refused too, though nothing is

@@ -78,6 +78,16 @@ TEST(Text, EmptyTextDrawsNothing) {
   canvas.Writer.DrawString("", FontHeight, 0, 10, 30, 0, 0.0, Black);
   canvas.Writer.DrawStringN("abc", 0, FontHeight, 2, 10, 30, 40, 0.0, Black);
   EXPECT_FALSE(FindInk(canvas.Writer).Found);
+  // Nor does it change the transform that the next string is measured
+  // under (the one the string before left).
+  Canvas with(220, 220), without(220, 220);
+  for (Canvas *c : {&with, &without}) {
+    c->Writer.DrawString("HHH", FontHeight, 0, 20, 200, 0, 0.7, Black);
+    if (c == &with)
+      c->Writer.DrawString("", FontHeight, 0, 10, 30, 0, 0.0, Black);
+    c->Writer.DrawString("HHH", FontHeight, 2, 20, 60, 160, 0.0, Black);
+  }
+  EXPECT_TRUE(Pixels(with.Writer) == Pixels(without.Writer));
 }
 
 TEST(Text, HeightFallsBackToOneAndAHalfTimesTheFontHeight) {

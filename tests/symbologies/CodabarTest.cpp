@@ -73,6 +73,8 @@ TEST(Codabar, InvalidTexts) {
       "A12",   // last byte not a start/stop letter
       "E12A",  // first byte not a start/stop letter
       "A1C2B", // start/stop letter inside
+      "AC12B", // start/stop letter right after the start
+      "A12CB", // start/stop letter right before the stop
       "A1c2B", // lower-case start/stop letter inside
       "A1*2B", // not a Codabar character
       "A1 2B", // blank inside

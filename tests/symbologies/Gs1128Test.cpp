@@ -110,7 +110,9 @@ TEST(UCCEAN128, MarkupBecomesCodeCharsAndDisplayText) {
        "215",
        "<AIx(21)5"},
       {"<AI<AI21>5", "<AI<AI21>5", "<AI<AI21>5"}, // the scan ate the "<"
-      // The scan ends at the byte after a sixth digit, here the seventh.
+      // The scan ends at the byte after a sixth digit, here a "<" or the
+      // seventh digit.
+      {"<AI123456<AI21>5", "<AI123456<AI21>5", "<AI123456<AI21>5"},
       {"<AI1234567<AI21>5",
        "<AI1234567\x86"
        "215",
