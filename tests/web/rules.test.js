@@ -254,7 +254,7 @@ test("an address is read as the program reads a request", () => {
   [800, false, "ff0000", "png", 2.5, 11, true, "1234567", null]);
 });
 
-test("what an address leaves out or gives wrong reads as the program's default", () => {
+test("what an address gives or leaves out reads as the program reads a request", () => {
   const rows = [
     ["", { btype: 7, w: null, h: null, xdim: 2, angle: 0, quiet: true, balign: 2, talign: 0,
       bcolor: "ffffff", fcolor: "000000", tcolor: "000000", guard: true, text: true, tdown: 1,
