@@ -449,12 +449,14 @@ const StrixelRules = (function () {
   return {
     TYPES, DEFAULT_DATA, REQUEST_LIMIT, PARAMS, PARAM, CHECKS, APPLIES,
     atoi, hexColour, requestValue, effectiveValues, notSent, encodeData, buildQuery,
-    requestUrl, debugQuery, lengthState, lengthLine, hints, notApplicable, checkLine,
-    typedCheckNote, textForType, ownText, altText, downloadName, escapeHtml, snippet,
+    requestUrl, debugQuery, lengthState, lengthLine, reflectance, hints, notApplicable,
+    checkLine, typedCheckNote, textForType, ownText, altText, downloadName, escapeHtml, snippet,
     readParams,
   };
 })();
 
+// Stryker disable next-line all: node, which runs the mutants, always has a module; the
+// browser, which has none, is the browser suite's
 if (typeof module !== "undefined") module.exports = StrixelRules;
 
 // --- The page ----------------------------------------------------------------
