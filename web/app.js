@@ -362,7 +362,7 @@ const StrixelRules = (function () {
       case "always":
         return "The program always adds " + c.what + " (cchk changes nothing) and " + shown + ".";
       case "replaces":
-        return "The program computes " + c.what + " and draws it in place of a " +
+        return "The program computes " + c.what + " and draws it in place of the " +
           ordinal(c.at) + " digit you type (cchk changes nothing); it " + shown + ".";
       case "hidden":
         return "The program adds " + c.what + " and never shows it; check digits inside " +

@@ -186,12 +186,12 @@ test("the check character line follows the type, cchk and schk", () => {
     [{ btype: 11 }, new RegExp("^The program computes the check digit and draws it in place " +
       "of a 13th digit you type \\(cchk changes nothing\\); it shows it in the text " +
       "\\(schk on\\)\\.$")],
-    [{ btype: 10 }, /computes the check digit and draws it in place of a 8th digit/],
-    [{ btype: 12 }, /computes the check digit and draws it in place of a 14th digit/],
-    [{ btype: 13 }, /computes the check digit and draws it in place of a 12th digit/],
-    [{ btype: 14 }, /computes the UPC-A check digit and draws it in place of a 12th digit/],
-    [{ btype: 16 }, /computes the check digit and draws it in place of a 20th digit/],
-    [{ btype: 21 }, /computes the check digit and draws it in place of a 14th digit/],
+    [{ btype: 10 }, /computes the check digit and draws it in place of the 8th digit/],
+    [{ btype: 12 }, /computes the check digit and draws it in place of the 14th digit/],
+    [{ btype: 13 }, /computes the check digit and draws it in place of the 12th digit/],
+    [{ btype: 14 }, /computes the UPC-A check digit and draws it in place of the 12th digit/],
+    [{ btype: 16 }, /computes the check digit and draws it in place of the 20th digit/],
+    [{ btype: 21 }, /computes the check digit and draws it in place of the 14th digit/],
     [{ btype: 15 }, new RegExp("^The program adds the modulo 103 check character of Code 128 " +
       "and never shows it; check digits inside the data, such as that of <AI01>, are yours " +
       "to give \\(cchk and schk change nothing\\)\\.$")],
