@@ -184,7 +184,7 @@ test("the check character line follows the type, cchk and schk", () => {
     [{ btype: 1 }, /adds a modulo 10 check digit/], [{ btype: 3 }, /adds a modulo 43 check/],
     [{ btype: 17 }, /adds a correction digit/], [{ btype: 18 }, /adds a correction digit/],
     [{ btype: 11 }, new RegExp("^The program computes the check digit and draws it in place " +
-      "of a 13th digit you type \\(cchk changes nothing\\); it shows it in the text " +
+      "of the 13th digit you type \\(cchk changes nothing\\); it shows it in the text " +
       "\\(schk on\\)\\.$")],
     [{ btype: 10 }, /computes the check digit and draws it in place of the 8th digit/],
     [{ btype: 12 }, /computes the check digit and draws it in place of the 14th digit/],
