@@ -275,12 +275,9 @@ CImageWriter::CFreeTypeLib::~CFreeTypeLib() {
 }
 
 void CImageWriter::CFreeTypeLib::Release() {
-  if (!Borrowed) {
-    if (Face)
-      FT_Done_Face(Face);
-    if (Library)
-      StopFontEngine(Library);
-  }
+  // Stopping the engine closes the faces it opened.
+  if (!Borrowed && Library)
+    StopFontEngine(Library);
   Face = nullptr;
   Library = nullptr;
   Borrowed = false;
@@ -436,8 +433,7 @@ int CKeptFontFace::Open() {
 }
 
 void CKeptFontFace::Close() {
-  if (Face)
-    FT_Done_Face(Face);
+  // Stopping the engine closes the face too.
   if (Library)
     StopFontEngine(Library);
   Face = nullptr;
