@@ -1,5 +1,6 @@
 #include "imaging/MyPngWriter.h"
 
+#include <array>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <zlib.h>
 
 #include "engine/ErrorCodes.h"
+#include "imaging/Adler32.h"
 
 namespace strixel {
 
@@ -278,7 +280,26 @@ void FilterRow(int filter, const std::uint8_t *row, const std::uint8_t *above,
   }
 }
 
-// zlib's stream for the image data, ended on every path.
+// The two bytes that open a zlib stream: deflate with a 32 KiB window, and
+// the class of the level, as zlib records it (fastest, fast, default, best).
+std::array<std::uint8_t, 2> ZlibHeader(int level) {
+  if (level == Z_DEFAULT_COMPRESSION)
+    level = DefaultDeflateLevel;
+  const unsigned levelClass = level < 2    ? 0
+                              : level < 6  ? 1
+                              : level == 6 ? 2
+                                           : 3;
+  unsigned header =
+      (Z_DEFLATED + ((DeflateWindowBits - 8) << 4)) << 8 | levelClass << 6;
+  header += 31 - header % 31;
+  return {static_cast<std::uint8_t>(header >> 8),
+          static_cast<std::uint8_t>(header & 0xFF)};
+}
+
+// zlib's deflate for the image data, ended on every path. zlib is asked for
+// the bare deflate data, which is the same as inside its own stream; the
+// writer adds the stream's header and check, the check with its own
+// Adler-32, many times cheaper than zlib's byte by byte one.
 class CIdatStream {
 public:
   CIdatStream() = default;
@@ -290,13 +311,16 @@ public:
   }
 
   bool Start(int level) {
-    Started = deflateInit2(&Stream, level, Z_DEFLATED, DeflateWindowBits,
+    Level = level;
+    Started = deflateInit2(&Stream, level, Z_DEFLATED, -DeflateWindowBits,
                            DeflateMemoryLevel, FilteredStrategy) == Z_OK;
     return Started;
   }
 
   z_stream Stream{};
   bool Started = false;
+  int Level = 0;
+  CAdler32 Check;
 };
 
 // The buffers of the image data, made before libpng may jump: a jump must
@@ -327,11 +351,34 @@ bool WritesOwnImageData(std::int64_t width, std::int64_t height) {
   return width > 1 && height > 1 && filteredBytes > NarrowedWindowBytes;
 }
 
+// Writes the output buffer as an IDAT chunk, unless it is empty, and starts
+// it again.
+void WriteChunk(png_structp png, CIdatStream &idat, IdatBuffers &buffers) {
+  const std::size_t used = IdatChunkBytes - idat.Stream.avail_out;
+  if (used > 0)
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"),
+                    buffers.Output.data(), used);
+  idat.Stream.next_out = buffers.Output.data();
+  idat.Stream.avail_out = static_cast<uInt>(IdatChunkBytes);
+}
+
+// Adds bytes of the stream's header or check to the output.
+void PutBytes(png_structp png, CIdatStream &idat, IdatBuffers &buffers,
+              const std::uint8_t *bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (idat.Stream.avail_out == 0)
+      WriteChunk(png, idat, buffers);
+    *idat.Stream.next_out++ = bytes[i];
+    --idat.Stream.avail_out;
+  }
+}
+
 // Compresses size bytes, writing each full output buffer as an IDAT chunk;
-// with finish, ends the stream and writes the rest. False when zlib failed.
+// with finish, ends the deflate data. False when zlib failed.
 bool Compress(png_structp png, CIdatStream &idat, IdatBuffers &buffers,
               const std::uint8_t *data, std::size_t size, bool finish) {
   z_stream &z = idat.Stream;
+  idat.Check.Add(data, size);
   z.next_in = const_cast<Bytef *>(data);
   z.avail_in = static_cast<uInt>(size);
   for (;;) {
@@ -339,12 +386,8 @@ bool Compress(png_structp png, CIdatStream &idat, IdatBuffers &buffers,
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
       return false;
     const bool full = z.avail_out == 0;
-    if (full || result == Z_STREAM_END) {
-      png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"),
-                      buffers.Output.data(), IdatChunkBytes - z.avail_out);
-      z.next_out = buffers.Output.data();
-      z.avail_out = static_cast<uInt>(IdatChunkBytes);
-    }
+    if (full)
+      WriteChunk(png, idat, buffers);
     if (result == Z_STREAM_END || (!finish && z.avail_in == 0 && !full))
       return true;
   }
@@ -357,6 +400,8 @@ bool WriteImageData(png_structp png, const std::vector<std::uint8_t *> &rows,
                     IdatBuffers &buffers) {
   idat.Stream.next_out = buffers.Output.data();
   idat.Stream.avail_out = static_cast<uInt>(IdatChunkBytes);
+  const std::array<std::uint8_t, 2> header = ZlibHeader(idat.Level);
+  PutBytes(png, idat, buffers, header.data(), header.size());
   const std::uint8_t *above = buffers.ZeroRow.data();
   for (const std::uint8_t *row : rows) {
     const int filter = FilterOfRow(row, above, rowBytes);
@@ -371,6 +416,13 @@ bool WriteImageData(png_structp png, const std::vector<std::uint8_t *> &rows,
   }
   if (!Compress(png, idat, buffers, nullptr, 0, true))
     return false;
+  const std::uint32_t check = idat.Check.Value();
+  const std::uint8_t trailer[] = {static_cast<std::uint8_t>(check >> 24),
+                                  static_cast<std::uint8_t>(check >> 16),
+                                  static_cast<std::uint8_t>(check >> 8),
+                                  static_cast<std::uint8_t>(check)};
+  PutBytes(png, idat, buffers, trailer, sizeof trailer);
+  WriteChunk(png, idat, buffers);
   png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
   return true;
 }

@@ -321,22 +321,29 @@ TEST(PngWriter, CompressionLevelShowsInTheZlibHeader) {
               {9, 3},
               {7, 3},
               {4, 1},
+              {5, 1},
+              {2, 1},
               {1, 0},
               {0, 0}};
-  for (const Row &row : rows) {
-    SCOPED_TRACE(row.Level);
-    CMyPngWriter writer(40, 30, nullptr, 96, 96, White, row.Level);
-    ASSERT_TRUE(writer.Create());
-    PaintSample(writer);
-    const std::string data = IdatData(ParseChunks(WriteToMemory(writer)));
-    ASSERT_GE(data.size(), 2u);
-    const int cmf = ByteAt(data, 0), flg = ByteAt(data, 1);
-    EXPECT_EQ(cmf & 0x0F, 8); // deflate
-    EXPECT_EQ((cmf * 256 + flg) % 31, 0);
-    EXPECT_EQ(flg >> 6, row.HeaderLevel);
-    RgbImage image;
-    EXPECT_TRUE(DecodePng(WriteToMemory(writer), image));
-  }
+  // A small image's stream is libpng's; a large one's is the writer's own,
+  // with the full 32 KiB window (0x78).
+  for (const Row &row : rows)
+    for (const int width : {40, 200}) {
+      SCOPED_TRACE(std::to_string(row.Level) + " " + std::to_string(width));
+      CMyPngWriter writer(width, 100, nullptr, 96, 96, White, row.Level);
+      ASSERT_TRUE(writer.Create());
+      PaintSample(writer);
+      const std::string data = IdatData(ParseChunks(WriteToMemory(writer)));
+      ASSERT_GE(data.size(), 2u);
+      const int cmf = ByteAt(data, 0), flg = ByteAt(data, 1);
+      EXPECT_EQ(cmf & 0x0F, 8); // deflate
+      if (width == 200)
+        EXPECT_EQ(cmf, 0x78);
+      EXPECT_EQ((cmf * 256 + flg) % 31, 0);
+      EXPECT_EQ(flg >> 6, row.HeaderLevel);
+      RgbImage image;
+      EXPECT_TRUE(DecodePng(WriteToMemory(writer), image));
+    }
 }
 
 TEST(PngWriter, EncoderErrorsAreReturnedWithoutEndingTheProcess) {
