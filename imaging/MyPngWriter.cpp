@@ -203,15 +203,21 @@ int SearchedFilter(const std::uint8_t *row, const std::uint8_t *above,
 //   would make every byte equal to the zero bytes left of the first pixel).
 // The first row is left to libpng's own search (PNG_ALL_FILTERS): its first
 // row also sets up the buffers the filters of the later rows need.
-int FilterOfRow(const std::uint8_t *row, const std::uint8_t *above,
-                std::size_t bytes) {
+// RepeatsAbove tells the second case, whose filtered bytes are all zero.
+struct RowFilter {
+  int Filter;
+  bool RepeatsAbove;
+};
+
+RowFilter FilterOfRow(const std::uint8_t *row, const std::uint8_t *above,
+                      std::size_t bytes) {
   if (!above)
-    return PNG_ALL_FILTERS;
+    return {PNG_ALL_FILTERS, false};
   if (row[0] == 0 && std::memcmp(row, row + 1, bytes - 1) == 0)
-    return PNG_FILTER_NONE;
+    return {PNG_FILTER_NONE, false};
   if (std::memcmp(row, above, bytes) == 0)
-    return PNG_FILTER_UP;
-  return SearchedFilter(row, above, bytes);
+    return {PNG_FILTER_UP, true};
+  return {SearchedFilter(row, above, bytes), false};
 }
 
 // --- Writing the image data without libpng's row machinery --------------
@@ -404,10 +410,10 @@ bool WriteImageData(png_structp png, const std::vector<std::uint8_t *> &rows,
   PutBytes(png, idat, buffers, header.data(), header.size());
   const std::uint8_t *above = buffers.ZeroRow.data();
   for (const std::uint8_t *row : rows) {
-    const int filter = FilterOfRow(row, above, rowBytes);
+    const RowFilter choice = FilterOfRow(row, above, rowBytes);
     const std::uint8_t *filtered = buffers.Unchanged.data();
-    if (filter != PNG_FILTER_UP || std::memcmp(row, above, rowBytes) != 0) {
-      FilterRow(filter, row, above, rowBytes, buffers.Filtered.data());
+    if (!choice.RepeatsAbove) {
+      FilterRow(choice.Filter, row, above, rowBytes, buffers.Filtered.data());
       filtered = buffers.Filtered.data();
     }
     if (!Compress(png, idat, buffers, filtered, rowBytes + 1, false))
@@ -434,7 +440,7 @@ void WriteRows(png_structp png, const std::vector<std::uint8_t *> &rows,
   int current = PNG_ALL_FILTERS;
   for (std::size_t y = 0; y < rows.size(); ++y) {
     const int filter =
-        FilterOfRow(rows[y], y > 0 ? rows[y - 1] : nullptr, rowBytes);
+        FilterOfRow(rows[y], y > 0 ? rows[y - 1] : nullptr, rowBytes).Filter;
     if (filter != current)
       png_set_filter(png, PNG_FILTER_TYPE_BASE, filter);
     current = filter;
