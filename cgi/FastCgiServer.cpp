@@ -33,6 +33,10 @@ constexpr int SendGraceSeconds = 30;
 // Free heap a worker keeps between requests: below it, returning memory to
 // the system would only make the next request fault the pages in again.
 constexpr std::size_t KeptFreeHeap = 1u << 20;
+// The glyphs a worker keeps drawn between requests: a barcode's text takes
+// a few dozen kilobytes of them; the sets of a text in a huge font are let
+// go after their request, as its other memory is.
+constexpr std::size_t KeptGlyphBytes = 256u << 10;
 // Allocations from this size on get pages of their own, given back when
 // they are freed (the raster of a large image); glibc would otherwise raise
 // the threshold after the first such free and keep them on the heap.
@@ -198,6 +202,7 @@ int HandleFastCgiRequest(FCGX_Request &request, CRequestTimers &timers,
   // Running out of memory inside FreeType may leave the face half changed.
   if (status == UnknownException)
     face.Close();
+  face.KeepGlyphsWithin(KeptGlyphBytes);
   return status;
 }
 

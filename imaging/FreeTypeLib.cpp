@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "engine/ErrorCodes.h"
@@ -276,11 +277,11 @@ CImageWriter::CFreeTypeLib::~CFreeTypeLib() {
 
 void CImageWriter::CFreeTypeLib::Release() {
   // Stopping the engine closes the faces it opened.
-  if (!Borrowed && Library)
+  if (!Kept && Library)
     StopFontEngine(Library);
   Face = nullptr;
   Library = nullptr;
-  Borrowed = false;
+  Kept = nullptr;
   Size = &OwnSize;
 }
 
@@ -293,7 +294,7 @@ int CImageWriter::CFreeTypeLib::Init() {
   if (kept && kept->Open() == Success) {
     Library = kept->Library;
     Face = kept->Face;
-    Borrowed = true;
+    Kept = kept;
     Size = &kept->Size;
     // A fresh face measures its first string without a transform.
     FT_Set_Transform(Face, nullptr, nullptr);
@@ -379,7 +380,15 @@ void CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   FT_Vector lastDelta;
   FT_Get_Transform(Face, &lastMatrix, &lastDelta);
   FT_Set_Transform(Face, nullptr, nullptr);
-  CGlyphSet glyphs(Face, matrix);
+  // A kept face keeps its glyphs for the next request, provided they are
+  // those of the size asked for (a face that refused the size has another).
+  const bool keepsGlyphs = Kept && Size->IsSet &&
+                           Size->FontHeight == fontHeight &&
+                           Size->DpiX == DpiX && Size->DpiY == DpiY;
+  std::optional<CGlyphSet> ownGlyphs;
+  if (!keepsGlyphs)
+    ownGlyphs.emplace(Face, matrix);
+  CGlyphSet &glyphs = keepsGlyphs ? Kept->GlyphsFor(matrix) : *ownGlyphs;
   const std::int64_t total =
       align != AlignStart ? MeasureText(glyphs, indices, lastMatrix) : 0;
   const TextStart start =
@@ -412,6 +421,8 @@ void CImageWriter::CFreeTypeLib::DrawStringN(const char *text,
   DrawString(part.c_str(), fontHeight, align, x, y, width, angle, colour);
 }
 
+CKeptFontFace::CKeptFontFace() = default;
+
 CKeptFontFace::~CKeptFontFace() {
   Close();
 }
@@ -432,7 +443,31 @@ int CKeptFontFace::Open() {
   return Success;
 }
 
+CGlyphSet &CKeptFontFace::GlyphsFor(const FT_Matrix &matrix) {
+  const GlyphSetKey key{Size.FontHeight, Size.DpiX, Size.DpiY, matrix.xx,
+                        matrix.xy,       matrix.yx, matrix.yy};
+  const auto found = GlyphSets.find(key);
+  if (found != GlyphSets.end())
+    return *found->second;
+  auto glyphs = std::make_unique<CGlyphSet>(Face, matrix);
+  return *GlyphSets.emplace(key, std::move(glyphs)).first->second;
+}
+
+std::size_t CKeptFontFace::GlyphBytes() const {
+  std::size_t bytes = 0;
+  for (const auto &entry : GlyphSets)
+    bytes += entry.second->Bytes();
+  return bytes;
+}
+
+void CKeptFontFace::KeepGlyphsWithin(std::size_t bytes) {
+  if (GlyphBytes() > bytes)
+    GlyphSets.clear();
+}
+
 void CKeptFontFace::Close() {
+  // The glyphs are FreeType's and go before it.
+  GlyphSets.clear();
   // Stopping the engine closes the face too.
   if (Library)
     StopFontEngine(Library);

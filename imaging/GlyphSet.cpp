@@ -129,6 +129,7 @@ const CGlyphSet::Glyph &CGlyphSet::Get(FT_UInt index) {
   if (found != Glyphs.end())
     return found->second;
   Glyph &glyph = Glyphs[index];
+  GlyphBytes += sizeof(Glyph) + sizeof(FT_UInt);
   const FT_Error loadError = FT_Load_Glyph(Face, index, FT_LOAD_DEFAULT);
   ThrowIfOutOfMemory(loadError);
   if (loadError)
@@ -147,8 +148,14 @@ const CGlyphSet::Glyph &CGlyphSet::Get(FT_UInt index) {
   // pen moves it later. (A bitmap glyph of a bitmap font cannot be turned
   // and stays where it is.)
   FT_Glyph_Transform(image, &Matrix, nullptr);
-  if (IsOutline(glyph))
-    FT_Outline_Get_CBox(&OutlineOf(glyph), &glyph.Box);
+  if (IsOutline(glyph)) {
+    const FT_Outline &outline = OutlineOf(glyph);
+    FT_Outline_Get_CBox(&outline, &glyph.Box);
+    GlyphBytes += sizeof(FT_OutlineGlyphRec) +
+                  static_cast<std::size_t>(outline.n_points) *
+                      (sizeof(FT_Vector) + sizeof(char)) +
+                  static_cast<std::size_t>(outline.n_contours) * sizeof(short);
+  }
   return glyph;
 }
 
@@ -201,6 +208,10 @@ const CGlyphBitmap *CGlyphSet::BitmapAt(FT_UInt index, FT_Vector pen,
   }
   spare = std::move(bitmap);
   return &spare;
+}
+
+std::size_t CGlyphSet::Bytes() const {
+  return sizeof(CGlyphSet) + GlyphBytes + KeptBytes;
 }
 
 std::size_t CGlyphBitmap::PartialPixels() const {

@@ -79,6 +79,8 @@ public:
   // bitmaps it renders into spare.
   const CGlyphBitmap *BitmapAt(FT_UInt index, FT_Vector pen,
                                CGlyphBitmap &spare);
+  // About the memory the set holds: its glyphs' outlines and its bitmaps.
+  std::size_t Bytes() const;
 
 private:
   // Bitmaps kept for reuse stay within this many bytes; beyond it a bitmap
@@ -94,6 +96,7 @@ private:
   std::unordered_map<FT_UInt, Glyph> Glyphs;
   std::map<PhaseKey, CGlyphBitmap> Bitmaps;
   std::size_t KeptBytes = 0;
+  std::size_t GlyphBytes = 0;
 };
 
 } // namespace strixel

@@ -13,6 +13,7 @@ struct FT_FaceRec_;
 
 namespace strixel {
 
+class CKeptFontFace;
 struct PlacedText;
 
 // Byte channel of a colour (0x00BBGGRR): 0 red, 1 green, 2 blue.
@@ -75,9 +76,9 @@ public:
     int DpiY;
     FT_LibraryRec_ *Library = nullptr;
     FT_FaceRec_ *Face = nullptr;
-    // Whether Library and Face are a kept face's, lent for the request
-    // (CKeptFontFace), rather than this engine's own.
-    bool Borrowed = false;
+    // The kept face lent for the request whose Library and Face these are,
+    // or nullptr when they are this engine's own.
+    CKeptFontFace *Kept = nullptr;
     // The character size last set on Face: OwnSize, or the kept face's.
     FaceSize OwnSize;
     FaceSize *Size = &OwnSize;

@@ -508,6 +508,10 @@ TEST(Text, KeptFaceDrawsEveryRequestAsAFreshFace) {
       {"AV To", 30, 96, 0.0, AlignCentre}, // after a turned string
       {ascii, 9, 96, 3 * QuarterTurn, AlignStart},
       {"0123456789", 14, 96, 0.0, AlignEnd},
+      // The glyphs kept from the rows above, at other sub-pixel phases.
+      {"0123456789", 14, 96, 0.0, AlignSpread},
+      {reversed, 30, 96, QuarterTurn, AlignCentre},
+      {"Aj 40", 14, 96, 0.7, AlignEnd}, // the turn and dpi of row 3 apart
   };
   CKeptFontFace kept;
   for (const Request &r : requests) {
@@ -526,4 +530,35 @@ TEST(Text, KeptFaceDrawsEveryRequestAsAFreshFace) {
         << r.Text.substr(0, 12) << " at " << r.FontHeight;
   }
   EXPECT_TRUE(kept.IsOpen());
+}
+
+// The kept glyphs are let go as a whole once they pass the budget, and only
+// then; a face that is closed keeps none.
+TEST(Text, KeptGlyphsStayWithinTheirBudget) {
+  CKeptFontFace kept;
+  auto draw = [&kept](const char *text) {
+    const CKeptFaceScope lend(kept);
+    Canvas canvas(400, 100, 96);
+    canvas.Writer.DrawString(text, 20, AlignStart, 10, 60, 0, 0.0, Black);
+  };
+  draw("0123456789");
+  const std::size_t digits = kept.GlyphBytes();
+  ASSERT_GT(digits, 0u);
+  draw("0123456789");
+  EXPECT_EQ(kept.GlyphBytes(), digits); // drawn again from the kept set
+  draw("ABCDEFGHIJ");
+  const std::size_t both = kept.GlyphBytes();
+  EXPECT_GT(both, digits);
+  const struct {
+    std::size_t Budget;
+    std::size_t Left;
+  } rows[] = {{both + 1, both}, {both, both}, {both - 1, 0}};
+  for (const auto &row : rows) {
+    kept.KeepGlyphsWithin(row.Budget);
+    EXPECT_EQ(kept.GlyphBytes(), row.Left) << row.Budget;
+  }
+  draw("0123456789");
+  EXPECT_GT(kept.GlyphBytes(), 0u);
+  kept.Close();
+  EXPECT_EQ(kept.GlyphBytes(), 0u);
 }
