@@ -85,4 +85,8 @@ void CAdler32::Add(const std::uint8_t *data, std::size_t size) {
   }
 }
 
+void CAdler32::AddZeros(std::uint64_t count) {
+  B = static_cast<std::uint32_t>((B + count % Base * A) % Base);
+}
+
 } // namespace strixel

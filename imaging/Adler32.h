@@ -13,6 +13,9 @@ namespace strixel {
 class CAdler32 {
 public:
   void Add(const std::uint8_t *data, std::size_t size);
+  // Adds count zero bytes at once: each leaves a as it is and adds it to b.
+  // An image's repeated rows reach zlib as long runs of them.
+  void AddZeros(std::uint64_t count);
   std::uint32_t Value() const { return B << 16 | A; }
 
   static constexpr std::uint32_t Base = 65521;

@@ -384,7 +384,6 @@ void PutBytes(png_structp png, CIdatStream &idat, IdatBuffers &buffers,
 bool Compress(png_structp png, CIdatStream &idat, IdatBuffers &buffers,
               const std::uint8_t *data, std::size_t size, bool finish) {
   z_stream &z = idat.Stream;
-  idat.Check.Add(data, size);
   z.next_in = const_cast<Bytef *>(data);
   z.avail_in = static_cast<uInt>(size);
   for (;;) {
@@ -412,9 +411,14 @@ bool WriteImageData(png_structp png, const std::vector<std::uint8_t *> &rows,
   for (const std::uint8_t *row : rows) {
     const RowFilter choice = FilterOfRow(row, above, rowBytes);
     const std::uint8_t *filtered = buffers.Unchanged.data();
-    if (!choice.RepeatsAbove) {
+    if (choice.RepeatsAbove) {
+      // The filter type byte, then nothing but zeros.
+      idat.Check.Add(filtered, 1);
+      idat.Check.AddZeros(rowBytes);
+    } else {
       FilterRow(choice.Filter, row, above, rowBytes, buffers.Filtered.data());
       filtered = buffers.Filtered.data();
+      idat.Check.Add(filtered, rowBytes + 1);
     }
     if (!Compress(png, idat, buffers, filtered, rowBytes + 1, false))
       return false;

@@ -44,4 +44,22 @@ TEST(Adler32, EqualsZlibsForEveryLengthAndByte) {
     }
 }
 
+TEST(Adler32, ZerosAddedAtOnceEqualZlibsByteByByte) {
+  // After bytes that leave a and b large, as the rows before a repeated one
+  // do; the counts reach past the modulus and a run.
+  const std::vector<std::uint8_t> before(3000, 0xFF);
+  const std::size_t counts[] = {0, 1, 5552, 65520, 65521, 65522, 300000};
+  for (const std::size_t count : counts) {
+    std::vector<std::uint8_t> bytes = before;
+    bytes.resize(before.size() + count, 0);
+    bytes.push_back(0x02);
+    CAdler32 check;
+    check.Add(before.data(), before.size());
+    check.AddZeros(count);
+    const std::uint8_t after = 0x02;
+    check.Add(&after, 1);
+    EXPECT_EQ(check.Value(), ZlibAdler(bytes)) << count;
+  }
+}
+
 } // namespace
