@@ -337,8 +337,9 @@ TEST(PngWriter, CompressionLevelShowsInTheZlibHeader) {
       ASSERT_GE(data.size(), 2u);
       const int cmf = ByteAt(data, 0), flg = ByteAt(data, 1);
       EXPECT_EQ(cmf & 0x0F, 8); // deflate
-      if (width == 200)
+      if (width == 200) {
         EXPECT_EQ(cmf, 0x78);
+      }
       EXPECT_EQ((cmf * 256 + flg) % 31, 0);
       EXPECT_EQ(flg >> 6, row.HeaderLevel);
       RgbImage image;
