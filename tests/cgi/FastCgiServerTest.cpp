@@ -260,7 +260,9 @@ TEST(FastCgiServer, AnIdleWorkerGivesALargeRequestsMemoryBack) {
     ASSERT_EQ(server.Get(query).ExitCode, 0);
   const long after = ResidentKiB(server.Process());
   EXPECT_GT(small, 0);
-  EXPECT_LT(after, small + 2048) << "after the default request: " << small;
+  // The target is 2 MB; a worker comes within 1 MB, which also holds it to
+  // letting go of the glyphs of the huge font (1.3 MB of them).
+  EXPECT_LT(after, small + 1024) << "after the default request: " << small;
 }
 
 // The processes whose parent is pid.

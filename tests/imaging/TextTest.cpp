@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "imaging/GlyphSet.h"
 #include "imaging/KeptFontFace.h"
 #include "imaging/MyPngWriter.h"
+#include "imaging/MySvgWriter.h"
 #include "imaging/TextCompositor.h"
 #include "support/CgiRunner.h"
 
@@ -558,7 +560,16 @@ TEST(Text, KeptGlyphsStayWithinTheirBudget) {
     EXPECT_EQ(kept.GlyphBytes(), row.Left) << row.Budget;
   }
   draw("0123456789");
-  EXPECT_GT(kept.GlyphBytes(), 0u);
+  const std::size_t raster = kept.GlyphBytes();
+  EXPECT_GT(raster, 0u);
+  {
+    // An SVG document renders no bitmaps; its glyphs' outlines count.
+    const CKeptFaceScope lend(kept);
+    CMySvgWriter svg(400, 100, nullptr, 96, 96, White, "");
+    ASSERT_TRUE(svg.Create());
+    svg.DrawString("0123456789", 30, AlignStart, 10, 60, 0, 0.0, Black);
+  }
+  EXPECT_GT(kept.GlyphBytes(), raster + 10 * sizeof(CGlyphSet::Glyph));
   kept.Close();
   EXPECT_EQ(kept.GlyphBytes(), 0u);
 }
