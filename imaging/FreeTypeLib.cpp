@@ -319,6 +319,11 @@ int CImageWriter::CFreeTypeLib::Init() {
   return Success;
 }
 
+bool CImageWriter::CFreeTypeLib::HasSize(int fontHeight) const {
+  return Size->IsSet && Size->FontHeight == fontHeight && Size->DpiX == DpiX &&
+         Size->DpiY == DpiY;
+}
+
 int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
   const std::int64_t h = fontHeight;
   // Setting a character size makes the TrueType driver run the font's
@@ -326,8 +331,7 @@ int CImageWriter::CFreeTypeLib::GetTextHeight(int fontHeight) {
   // drawing a short text; a barcode measures its band and draws one to
   // three strings of one size. So a size already set is not set again and
   // its band height is reused.
-  if (Face && Size->IsSet && Size->FontHeight == fontHeight &&
-      Size->DpiX == DpiX && Size->DpiY == DpiY)
+  if (Face && HasSize(fontHeight))
     return Size->BandHeight;
   Size->IsSet = false;
   // The fallback height is for a face that cannot take the size; one that
@@ -382,9 +386,7 @@ void CImageWriter::CFreeTypeLib::DrawString(const char *text, int fontHeight,
   FT_Set_Transform(Face, nullptr, nullptr);
   // A kept face keeps its glyphs for the next request, provided they are
   // those of the size asked for (a face that refused the size has another).
-  const bool keepsGlyphs = Kept && Size->IsSet &&
-                           Size->FontHeight == fontHeight &&
-                           Size->DpiX == DpiX && Size->DpiY == DpiY;
+  const bool keepsGlyphs = Kept && HasSize(fontHeight);
   std::optional<CGlyphSet> ownGlyphs;
   if (!keepsGlyphs)
     ownGlyphs.emplace(Face, matrix);

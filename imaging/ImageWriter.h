@@ -84,6 +84,8 @@ public:
     FaceSize *Size = &OwnSize;
 
     void Release();
+    // Whether the face is set to fontHeight at this engine's resolution.
+    bool HasSize(int fontHeight) const;
   };
 
   CImageWriter(int width, int height, std::uint32_t backgroundColor,
